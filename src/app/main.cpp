@@ -1,0 +1,14 @@
+// The process entry: create the window, start the demo, run it.
+#include "app/app.h"
+#include "app/screen.h"
+#include "app/window.h"
+
+// Runs the demo; the result is the exit status (1 when there is no window).
+int main() {
+    SDL_Window* window = CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0,
+                                          g_fullscreen);
+    if (!window)
+        return 1;
+    InitDemo(window);
+    return RunDemo();
+}

@@ -1,0 +1,61 @@
+// The rendering context.
+#include "app/renderer.h"
+
+#include "app/app.h"
+#include "app/messages.h"
+#include "app/screen.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+#include <GL/glu.h>
+
+void* g_glContext;
+
+// Checks the drawing surface and creates the virtual screen; called by
+// InitRenderer once the context is current.
+bool SetupPixelFormat(SDL_Window* window) {
+    int doubleBuffered = 0, red = 0, green = 0, blue = 0;
+    bool haveFormat = window && g_glContext &&
+                      SDL_GL_GetAttribute(SDL_GL_DOUBLEBUFFER, &doubleBuffered) == 0 &&
+                      SDL_GL_GetAttribute(SDL_GL_RED_SIZE, &red) == 0 &&
+                      SDL_GL_GetAttribute(SDL_GL_GREEN_SIZE, &green) == 0 &&
+                      SDL_GL_GetAttribute(SDL_GL_BLUE_SIZE, &blue) == 0;
+    if (!haveFormat || !doubleBuffered || red + green + blue < 15) {
+        ShowErrorMessage(nullptr, "ChoosePixelFormat failed");
+        return false;
+    }
+    if (!CreateVirtualScreen()) {
+        ShowErrorMessage(nullptr, "SetPixelFormat failed");
+        return false;
+    }
+    return true;
+}
+
+// Sets up the rendering context; called by InitDemo.
+void InitRenderer(int width, int height) {
+    g_glContext = SDL_GL_CreateContext(g_window);
+    if (g_glContext)
+        SDL_GL_MakeCurrent(g_window, g_glContext);
+    if (!SetupPixelFormat(g_window))
+        RequestQuit();
+    // Vsync where the driver allows it: adaptive first, else plain; a refusal
+    // leaves the loop unthrottled.
+    if (SDL_GL_SetSwapInterval(-1) != 0)
+        SDL_GL_SetSwapInterval(1);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_DEPTH_TEST);
+    glShadeModel(GL_SMOOTH);
+    SetProjection(width, height);
+}
+
+// Sets the viewport and the perspective projection; called by InitRenderer.
+void SetProjection(int width, int height) {
+    if (height == 0)
+        height = 1;
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, double(width) / double(height), 0.5, 150.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}

@@ -1,0 +1,21 @@
+// The rendering context: a GL compatibility context current on the main
+// thread, drawing into the virtual screen.
+#pragma once
+
+struct SDL_Window;
+
+extern void* g_glContext;  // the GL context, current for the whole run
+
+// Creates the GL context for g_window, sets up the virtual screen, the
+// initial GL state and the projection; requests a quit when the drawing
+// surface cannot be had. Called by InitDemo.
+void InitRenderer(int width, int height);
+
+// Checks the window's drawing surface (double-buffered RGBA) and sets up the
+// virtual screen with colour and depth; shows the error and returns false
+// when either fails. Called by InitRenderer.
+bool SetupPixelFormat(SDL_Window* window);
+
+// Sets the viewport and the 45-degree perspective for a client size; a
+// height of 0 counts as 1. Called by InitRenderer.
+void SetProjection(int width, int height);

@@ -1,0 +1,131 @@
+// The virtual screen and the present.
+#include "app/screen.h"
+
+#include "app/app.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+// Framebuffer-object entry points, fetched from the GL once the context exists.
+static PFNGLGENFRAMEBUFFERSPROC s_genFramebuffers;
+static PFNGLDELETEFRAMEBUFFERSPROC s_deleteFramebuffers;
+static PFNGLBINDFRAMEBUFFERPROC s_bindFramebuffer;
+static PFNGLFRAMEBUFFERRENDERBUFFERPROC s_framebufferRenderbuffer;
+static PFNGLCHECKFRAMEBUFFERSTATUSPROC s_checkFramebufferStatus;
+static PFNGLGENRENDERBUFFERSPROC s_genRenderbuffers;
+static PFNGLDELETERENDERBUFFERSPROC s_deleteRenderbuffers;
+static PFNGLBINDRENDERBUFFERPROC s_bindRenderbuffer;
+static PFNGLRENDERBUFFERSTORAGEPROC s_renderbufferStorage;
+static PFNGLBLITFRAMEBUFFERPROC s_blitFramebuffer;
+
+static GLuint s_framebuffer;
+static GLuint s_colourBuffer;
+static GLuint s_depthBuffer;
+static void (*s_presentHook)();
+
+// Fits 4:3 into the window; called by PresentScreen.
+ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
+    ScreenRect rect = {0, 0, windowWidth, windowHeight};
+    if (int64_t(windowWidth) * kScreenHeight > int64_t(windowHeight) * kScreenWidth) {
+        rect.width = int((int64_t(windowHeight) * kScreenWidth + kScreenHeight / 2) / kScreenHeight);
+        rect.x = (windowWidth - rect.width) / 2;
+    } else {
+        rect.height = int((int64_t(windowWidth) * kScreenHeight + kScreenWidth / 2) / kScreenWidth);
+        rect.y = (windowHeight - rect.height) / 2;
+    }
+    return rect;
+}
+
+// Fetches one GL entry point into `slot`; called by LoadFramebufferFunctions.
+template <typename Function> static bool LoadFunction(Function& slot, const char* name) {
+    slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(name));
+    return slot != nullptr;
+}
+
+// Fetches the framebuffer-object entry points; called by CreateVirtualScreen.
+static bool LoadFramebufferFunctions() {
+    return LoadFunction(s_genFramebuffers, "glGenFramebuffers") &&
+           LoadFunction(s_deleteFramebuffers, "glDeleteFramebuffers") &&
+           LoadFunction(s_bindFramebuffer, "glBindFramebuffer") &&
+           LoadFunction(s_framebufferRenderbuffer, "glFramebufferRenderbuffer") &&
+           LoadFunction(s_checkFramebufferStatus, "glCheckFramebufferStatus") &&
+           LoadFunction(s_genRenderbuffers, "glGenRenderbuffers") &&
+           LoadFunction(s_deleteRenderbuffers, "glDeleteRenderbuffers") &&
+           LoadFunction(s_bindRenderbuffer, "glBindRenderbuffer") &&
+           LoadFunction(s_renderbufferStorage, "glRenderbufferStorage") &&
+           LoadFunction(s_blitFramebuffer, "glBlitFramebuffer");
+}
+
+// Gives the virtual screen a depth buffer of `format` and checks that the
+// framebuffer is complete; called by CreateVirtualScreen.
+static bool AttachDepthBuffer(GLenum format) {
+    s_bindRenderbuffer(GL_RENDERBUFFER, s_depthBuffer);
+    s_renderbufferStorage(GL_RENDERBUFFER, format, kScreenWidth, kScreenHeight);
+    s_framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, s_depthBuffer);
+    return s_checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+}
+
+// Creates and binds the virtual screen; called by SetupPixelFormat.
+bool CreateVirtualScreen() {
+    if (!SDL_GL_GetCurrentContext() || !LoadFramebufferFunctions())
+        return false;
+    s_genFramebuffers(1, &s_framebuffer);
+    s_bindFramebuffer(GL_FRAMEBUFFER, s_framebuffer);
+    s_genRenderbuffers(1, &s_colourBuffer);
+    s_bindRenderbuffer(GL_RENDERBUFFER, s_colourBuffer);
+    s_renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kScreenWidth, kScreenHeight);
+    s_framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                              s_colourBuffer);
+    s_genRenderbuffers(1, &s_depthBuffer);
+    if (AttachDepthBuffer(GL_DEPTH_COMPONENT24) || AttachDepthBuffer(GL_DEPTH_COMPONENT16))
+        return true;
+    DestroyVirtualScreen();
+    return false;
+}
+
+// Releases the virtual screen and draws to the window again; called by
+// ShutdownDemo.
+void DestroyVirtualScreen() {
+    if (!s_framebuffer)
+        return;
+    s_bindFramebuffer(GL_FRAMEBUFFER, 0);
+    s_deleteRenderbuffers(1, &s_depthBuffer);
+    s_deleteRenderbuffers(1, &s_colourBuffer);
+    s_deleteFramebuffers(1, &s_framebuffer);
+    s_framebuffer = s_colourBuffer = s_depthBuffer = 0;
+}
+
+// Shows the virtual screen in the window; called at the end of every scene.
+void PresentScreen() {
+    if (!s_framebuffer)
+        return;
+    int windowWidth = 0, windowHeight = 0;
+    SDL_GL_GetDrawableSize(g_window, &windowWidth, &windowHeight);
+    ScreenRect rect = FitVirtualScreen(windowWidth, windowHeight);
+
+    // The scenes' clear colour, colour mask and scissor survive the present.
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
+    s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    s_blitFramebuffer(0, 0, kScreenWidth, kScreenHeight, rect.x, rect.y, rect.x + rect.width,
+                      rect.y + rect.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    glPopAttrib();
+    SDL_GL_SwapWindow(g_window);
+    s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, s_framebuffer);
+    if (s_presentHook)
+        s_presentHook();
+}
+
+// Installs a hook run after every present; called by tests and benchmarks.
+void SetPresentHookForTests(void (*hook)()) {
+    s_presentHook = hook;
+}
+
+// Reads back the virtual screen; called by tests and benchmarks.
+void ReadVirtualScreen(uint8_t* rgba) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+}

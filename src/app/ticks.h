@@ -1,0 +1,12 @@
+// The system tick count: milliseconds of the monotonic clock, truncated to
+// 32 bits, so it wraps like an uptime counter.
+#pragma once
+
+#include <cstdint>
+
+// Reads the tick count; called by the demo clock and the cube's spin.
+uint32_t ReadTickCount();
+
+// Replaces the clock with `source` (null restores the real one); called by
+// tests and benchmarks only, never by the demo itself.
+void SetTickSourceForTests(uint32_t (*source)());

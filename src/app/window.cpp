@@ -1,0 +1,93 @@
+// The demo window and the full-screen display.
+#include "app/window.h"
+
+#include "app/messages.h"
+#include "app/screen.h"
+
+#include <SDL.h>
+#include <cstdio>
+
+// Where the full-screen window goes: the whole desktop, or 640 x 480 at the
+// top left when the desktop mode cannot be read. Set by EnterFullscreenMode.
+static SDL_Rect s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
+
+// Reads the desktop mode and checks that it fits the demo; called by
+// CreateMainWindow before the window exists.
+void EnterFullscreenMode() {
+    SDL_DisplayMode desktop;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0 || SDL_GetDisplayBounds(0, &s_displayRect) != 0) {
+        ShowErrorMessage(nullptr, "Could Not Enum Display Settings");
+        s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
+        return;
+    }
+    if (desktop.w < kScreenWidth || desktop.h < kScreenHeight) {
+        ShowErrorMessage(nullptr, "Display Mode Not Compatible");
+        RequestQuit();
+    }
+}
+
+// Asks for the drawing surface the renderer needs: double-buffered RGBA of
+// at least 16 bits and a compatibility context; called by CreateMainWindow.
+static void RequestGlFormat() {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+}
+
+// Creates the demo window; called once by main.
+SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t style,
+                             bool fullscreen) {
+    // The window procedure, not the window system, turns a close into a quit.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    SDL_Rect area = {0, 0, width, height};
+    if (fullscreen && style == 0) {
+        EnterFullscreenMode();
+        SDL_ShowCursor(SDL_DISABLE);
+        area = s_displayRect;
+        style = SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
+    } else if (style == 0) {
+        style = SDL_WINDOW_RESIZABLE;
+    }
+    RequestGlFormat();
+    SDL_Window* window = SDL_CreateWindow(title, area.x, area.y, area.w, area.h,
+                                          style | SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    if (!window) {
+        std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    // Without a window manager the full-screen flag leaves the window at the
+    // size asked for, so ask for the whole display explicitly.
+    int shownWidth = 0, shownHeight = 0;
+    SDL_GetWindowSize(window, &shownWidth, &shownHeight);
+    if (shownWidth != area.w || shownHeight != area.h) {
+        SDL_SetWindowSize(window, area.w, area.h);
+        SDL_SetWindowPosition(window, area.x, area.y);
+    }
+    SDL_RaiseWindow(window);
+    SDL_SetWindowInputFocus(window);
+    return window;
+}
+
+// Handles one window event; called by the main loop.
+void WindowProc(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_WINDOWEVENT:
+        // Paint requests draw nothing: the window shows the last present.
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE)
+            RequestQuit();
+        break;
+    case SDL_KEYDOWN:
+        if (event.key.keysym.sym == SDLK_ESCAPE)
+            RequestQuit();
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,24 @@
+// The demo window and the full-screen display.
+#pragma once
+
+#include <cstdint>
+
+struct SDL_Window;
+union SDL_Event;
+
+// Creates and shows the demo window with keyboard focus; null when it cannot
+// be made. `style` holds window flags; 0 chooses them by `fullscreen`, and
+// the full-screen choice covers the whole display and hides the cursor.
+// Called once by main.
+SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t style,
+                             bool fullscreen);
+
+// Takes the display for the demo: reads the desktop mode the full-screen
+// window will cover, and refuses a desktop smaller than 640 x 480. Called by
+// CreateMainWindow.
+void EnterFullscreenMode();
+
+// Handles one window event: Escape and the close request post a quit,
+// paint requests draw nothing, everything else is ignored. Called by the
+// main loop.
+void WindowProc(const SDL_Event& event);

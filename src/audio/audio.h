@@ -1,0 +1,27 @@
+// The music: an output device, one MP3 stream, play requests and the
+// spectrum of what is audible now.
+#pragma once
+
+#include <cstdint>
+
+constexpr const char* kMusicPath = "data/sound/dovevivaz.mp3";
+constexpr int kSpectrumSize = 512;
+
+extern uint32_t g_musicStream;         // the music's stream handle; 0 when it could not be opened
+extern float g_spectrum[kSpectrumSize];  // the latest snapshot, lowest band at index 0
+
+// Opens the output device at 44.1 kHz stereo; false when there is none.
+// Called by RunDemo.
+bool OpenAudioDevice();
+
+// Opens a stream on an MP3 file without decoding it; 0 when the file cannot
+// be played. Called by RunDemo.
+uint32_t OpenMusicStream(const char* path);
+
+// Starts the stream from its beginning on the first request; later requests
+// change nothing. Called by TickDemo.
+bool PlayMusicStream(uint32_t stream);
+
+// Writes the spectrum of what is audible now into spectrum[0..255]; false,
+// with the buffer untouched, when nothing plays. Called by TickDemo.
+bool ReadMusicSpectrum(uint32_t stream, float* spectrum);

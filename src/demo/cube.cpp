@@ -1,0 +1,57 @@
+// The spinning cube that pulses with the bass.
+#include "app/screen.h"
+#include "app/ticks.h"
+#include "assets/textures.h"
+#include "audio/audio.h"
+#include "demo/scenes.h"
+
+#include <GL/gl.h>
+
+// One corner of the cube: texture (s, t), then position (x, y, z).
+struct CubeVertex {
+    float s, t, x, y, z;
+};
+
+// The cube of edge 2, six faces of four corners: front, back, top, bottom,
+// right, left.
+static const CubeVertex kCube[24] = {
+    {0, 0, -1, -1, 1},  {1, 0, 1, -1, 1},   {1, 1, 1, 1, 1},    {0, 1, -1, 1, 1},
+    {1, 0, -1, -1, -1}, {1, 1, -1, 1, -1},  {0, 1, 1, 1, -1},   {0, 0, 1, -1, -1},
+    {0, 1, -1, 1, -1},  {0, 0, -1, 1, 1},   {1, 0, 1, 1, 1},    {1, 1, 1, 1, -1},
+    {1, 1, -1, -1, -1}, {0, 1, 1, -1, -1},  {0, 0, 1, -1, 1},   {1, 0, -1, -1, 1},
+    {1, 0, 1, -1, -1},  {1, 1, 1, 1, -1},   {0, 1, 1, 1, 1},    {0, 0, 1, -1, 1},
+    {0, 0, -1, -1, -1}, {1, 0, -1, -1, 1},  {1, 1, -1, 1, 1},   {0, 1, -1, 1, -1},
+};
+
+// Reads the tick count as an angle in degrees at `degreesPerTick`, narrowed
+// to single precision; called by DrawSpectrumCube.
+static float SpinAngle(double degreesPerTick) {
+    return float(double(ReadTickCount()) * degreesPerTick);
+}
+
+// Draws the cube and presents; called by TickDemo.
+void DrawSpectrumCube() {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+    glDisable(GL_DEPTH_TEST);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glDisable(GL_LIGHTING);
+    glColor4f(1, 1, 1, 1);
+    glTranslatef(0, 0, -5);
+    // Each axis reads the tick count anew, so the spin follows the machine's
+    // uptime rather than the demo time.
+    glRotatef(SpinAngle(0.08), 1, 0, 0);
+    glRotatef(SpinAngle(0.03), 0, 1, 0);
+    glRotatef(SpinAngle(0.06), 0, 0, 1);
+    glBindTexture(GL_TEXTURE_2D, g_textures[3]);
+    const float scale = float(g_spectrum[0] * 20.0 + 1.0);
+    glScalef(scale, scale, scale);
+    glBegin(GL_QUADS);
+    for (const CubeVertex& v : kCube) {
+        glTexCoord2f(v.s, v.t);
+        glVertex3f(v.x, v.y, v.z);
+    }
+    glEnd();
+    PresentScreen();
+}

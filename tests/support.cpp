@@ -1,0 +1,192 @@
+// Helpers shared by the tests.
+#include "support.h"
+
+#include "app/app.h"
+#include "app/screen.h"
+#include "app/ticks.h"
+#include "app/window.h"
+#include "demo/timeline.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// Turns a wait status into an exit status, or 128 + signal.
+static int DecodeStatus(int waitStatus) {
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return -1;
+}
+
+// Waits for `pid` up to a deadline; kills it and returns -1 on timeout.
+static int WaitWithTimeout(int pid, double timeoutSeconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    for (;;) {
+        int waitStatus = 0;
+        int done = waitpid(pid, &waitStatus, WNOHANG);
+        if (done == pid)
+            return DecodeStatus(waitStatus);
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &waitStatus, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// Reads a whole file into a string.
+static std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Makes a fresh temporary file name for a child's standard error.
+static std::string TemporaryErrorsPath() {
+    char path[] = "/tmp/movra-test-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd >= 0)
+        close(fd);
+    return path;
+}
+
+ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds) {
+    std::string errorsPath = TemporaryErrorsPath();
+    std::fflush(nullptr);
+    int pid = fork();
+    if (pid == 0) {
+        int fd = open(errorsPath.c_str(), O_WRONLY | O_TRUNC);
+        dup2(fd, 2);
+        std::_Exit(body());
+    }
+    ChildResult result;
+    result.status = WaitWithTimeout(pid, timeoutSeconds);
+    result.errors = ReadWholeFile(errorsPath);
+    unlink(errorsPath.c_str());
+    return result;
+}
+
+DemoProcess StartDemoBinary(const std::vector<std::string>& environment,
+                            const std::string& workDir) {
+    DemoProcess demo;
+    demo.errorsPath = TemporaryErrorsPath();
+    std::fflush(nullptr);
+    demo.pid = fork();
+    if (demo.pid == 0) {
+        int fd = open(demo.errorsPath.c_str(), O_WRONLY | O_TRUNC);
+        dup2(fd, 2);
+        // A test runner may ignore these; the demo must see them as a user would.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        for (const std::string& entry : environment)
+            putenv(const_cast<char*>(entry.c_str()));
+        if (chdir(workDir.c_str()) != 0)
+            std::_Exit(126);
+        execl(MOVRA_BINARY, MOVRA_BINARY, static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    return demo;
+}
+
+ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds) {
+    ChildResult result;
+    result.status = WaitWithTimeout(demo.pid, timeoutSeconds);
+    result.errors = ReadWholeFile(demo.errorsPath);
+    unlink(demo.errorsPath.c_str());
+    return result;
+}
+
+static int s_displayPid = -1;
+
+std::string StartPrivateDisplay(int width, int height) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return "";
+    std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    std::string fdText = std::to_string(pipeFds[1]);
+    s_displayPid = fork();
+    if (s_displayPid == 0) {
+        close(pipeFds[0]);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(),
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    close(pipeFds[1]);
+    std::string number;
+    char c;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(pipeFds[0]);
+    return number.empty() ? "" : ":" + number;
+}
+
+void StopPrivateDisplay() {
+    if (s_displayPid > 0) {
+        kill(s_displayPid, SIGTERM);
+        waitpid(s_displayPid, nullptr, 0);
+        s_displayPid = -1;
+    }
+}
+
+static uint32_t s_fakeTicks;
+static int s_fakeReads;
+
+// The fake tick source.
+static uint32_t ReadFakeTicks() {
+    ++s_fakeReads;
+    return s_fakeTicks;
+}
+
+void UseFakeClock(uint32_t ticks) {
+    g_startTick = 0;
+    s_fakeTicks = ticks;
+    s_fakeReads = 0;
+    SetTickSourceForTests(ReadFakeTicks);
+}
+
+void SetFakeTicks(uint32_t ticks) {
+    s_fakeTicks = ticks;
+}
+
+int FakeClockReads() {
+    return s_fakeReads;
+}
+
+bool StartDemoInProcess() {
+    static bool started = false;
+    if (started)
+        return true;
+    if (!std::getenv("DISPLAY"))
+        return false;
+    SDL_Window* window =
+        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+    if (!window)
+        return false;
+    InitDemo(window);
+    started = true;
+    return true;
+}
+
+std::vector<uint8_t> ReadScreen() {
+    std::vector<uint8_t> rgba(size_t(kScreenWidth) * kScreenHeight * 4);
+    ReadVirtualScreen(rgba.data());
+    return rgba;
+}
+
+Rgb PixelAt(const std::vector<uint8_t>& screen, int x, int yFromTop) {
+    size_t at = (size_t(kScreenHeight - 1 - yFromTop) * kScreenWidth + size_t(x)) * 4;
+    return {screen[at], screen[at + 1], screen[at + 2]};
+}
