@@ -14,6 +14,7 @@
 #include <fstream>
 #include <signal.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -29,7 +30,8 @@ static int DecodeStatus(int waitStatus) {
 
 // Waits for `pid` up to a deadline; kills it and returns -1 on timeout.
 static int WaitWithTimeout(int pid, double timeoutSeconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     for (;;) {
         int waitStatus = 0;
         int done = waitpid(pid, &waitStatus, WNOHANG);
@@ -117,6 +119,7 @@ std::string StartPrivateDisplay(int width, int height) {
     std::string fdText = std::to_string(pipeFds[1]);
     s_displayPid = fork();
     if (s_displayPid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // the display dies with the test
         close(pipeFds[0]);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
@@ -171,6 +174,13 @@ bool StartDemoInProcess() {
         return true;
     if (!std::getenv("DISPLAY"))
         return false;
+    // A display of its own, so that tests running side by side don't cover
+    // each other's windows.
+    std::string display = StartPrivateDisplay(1280, 1024);
+    if (display.empty())
+        return false;
+    setenv("DISPLAY", display.c_str(), 1);
+    std::atexit(StopPrivateDisplay);
     SDL_Window* window =
         CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)

@@ -21,7 +21,7 @@ ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds =
 // A running demo binary, started from the repository root (or `workDir`).
 struct DemoProcess {
     int pid = -1;
-    std::string errorsPath;  // its standard error goes here
+    std::string errorsPath; // its standard error goes here
 };
 
 // Starts build/movra with extra environment entries ("NAME=value").
@@ -44,8 +44,9 @@ void UseFakeClock(uint32_t ticks);
 void SetFakeTicks(uint32_t ticks);
 int FakeClockReads();
 
-// Creates the full-screen demo window and runs the demo's start-up (renderer
-// and pictures) once in this process; false when there is no display.
+// Creates the full-screen demo window on a private 1280 x 1024 display and
+// runs the demo's start-up (renderer and pictures) once in this process;
+// false when there is no X server to use.
 bool StartDemoInProcess();
 
 // The virtual screen as RGBA rows, bottom row first.

@@ -41,7 +41,7 @@ int RunDemo() {
         }
     }
     ShutdownDemo();
-    return 0;  // every quit in the demo carries code 0
+    return 0; // every quit in the demo carries code 0
 }
 
 // Releases the window-system resources; called by RunDemo.

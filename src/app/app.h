@@ -10,9 +10,9 @@ struct ClientRect {
     int32_t left, top, right, bottom;
 };
 
-extern bool g_fullscreen;        // always true: the demo runs full screen
-extern SDL_Window* g_window;     // the demo window, stored by InitDemo
-extern ClientRect g_clientRect;  // its client area: the virtual screen
+extern bool g_fullscreen;       // always true: the demo runs full screen
+extern SDL_Window* g_window;    // the demo window, stored by InitDemo
+extern ClientRect g_clientRect; // its client area: the virtual screen
 
 // Stores the window, sets up the renderer and loads the ten pictures;
 // called by main after the window exists.

@@ -4,7 +4,7 @@
 
 struct SDL_Window;
 
-extern void* g_glContext;  // the GL context, current for the whole run
+extern void* g_glContext; // the GL context, current for the whole run
 
 // Creates the GL context for g_window, sets up the virtual screen, the
 // initial GL state and the projection; requests a quit when the drawing

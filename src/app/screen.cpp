@@ -27,7 +27,8 @@ static void (*s_presentHook)();
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
     ScreenRect rect = {0, 0, windowWidth, windowHeight};
     if (int64_t(windowWidth) * kScreenHeight > int64_t(windowHeight) * kScreenWidth) {
-        rect.width = int((int64_t(windowHeight) * kScreenWidth + kScreenHeight / 2) / kScreenHeight);
+        rect.width =
+            int((int64_t(windowHeight) * kScreenWidth + kScreenHeight / 2) / kScreenHeight);
         rect.x = (windowWidth - rect.width) / 2;
     } else {
         rect.height = int((int64_t(windowWidth) * kScreenHeight + kScreenWidth / 2) / kScreenWidth);

@@ -15,7 +15,8 @@ static SDL_Rect s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
 // CreateMainWindow before the window exists.
 void EnterFullscreenMode() {
     SDL_DisplayMode desktop;
-    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0 || SDL_GetDisplayBounds(0, &s_displayRect) != 0) {
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0 ||
+        SDL_GetDisplayBounds(0, &s_displayRect) != 0) {
         ShowErrorMessage(nullptr, "Could Not Enum Display Settings");
         s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
         return;
@@ -37,13 +38,30 @@ static void RequestGlFormat() {
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
 }
 
+// Tells whether SDL found a display a person can see; its offscreen and
+// dummy drivers count only when asked for by name. Called by CreateMainWindow.
+static bool HasWindowSystem() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    bool invisible =
+        driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
+    return driver && (!invisible || SDL_getenv("SDL_VIDEODRIVER"));
+}
+
 // Creates the demo window; called once by main.
 SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t style,
                              bool fullscreen) {
     // The window procedure, not the window system, turns a close into a quit.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // A quit posted while an event is handled must be seen before the next
+    // tick, so the poll may not report an empty queue at the end of a batch.
+    SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    if (!HasWindowSystem()) {
+        std::fprintf(stderr, "Error: no display to show the demo on\n");
+        SDL_Quit();
         return nullptr;
     }
     SDL_Rect area = {0, 0, width, height};

@@ -5,8 +5,8 @@
 
 constexpr int kTextureCount = 10;
 
-extern uint32_t g_textures[kTextureCount];        // GL texture names by slot; 0 until loaded
-extern const char* const kPicturePaths[kTextureCount];  // the pictures, in slot order
+extern uint32_t g_textures[kTextureCount];             // GL texture names by slot; 0 until loaded
+extern const char* const kPicturePaths[kTextureCount]; // the pictures, in slot order
 
 // Decodes the picture at `path` and uploads it with mipmaps into
 // textures[slot]; a null path does nothing. Called by InitDemo for slots 0

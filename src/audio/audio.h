@@ -7,8 +7,8 @@
 constexpr const char* kMusicPath = "data/sound/dovevivaz.mp3";
 constexpr int kSpectrumSize = 512;
 
-extern uint32_t g_musicStream;         // the music's stream handle; 0 when it could not be opened
-extern float g_spectrum[kSpectrumSize];  // the latest snapshot, lowest band at index 0
+extern uint32_t g_musicStream;          // the music's stream handle; 0 when it could not be opened
+extern float g_spectrum[kSpectrumSize]; // the latest snapshot, lowest band at index 0
 
 // Opens the output device at 44.1 kHz stereo; false when there is none.
 // Called by RunDemo.

@@ -34,7 +34,7 @@ void EndScreenSpace() {
 // Draws one full-screen picture and presents it; called by TickDemo.
 void DrawPictureScene(int slot) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glClearColor(0, 0, 0, 0);  // takes effect from the next clear on
+    glClearColor(0, 0, 0, 0); // takes effect from the next clear on
     BeginScreenSpace();
     glEnable(GL_TEXTURE_2D);
     glColor4f(1, 1, 1, 1);

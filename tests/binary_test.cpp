@@ -1,0 +1,157 @@
+// The real binary on its own X display: one full-screen window, and every
+// way of ending it gives status 0.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <chrono>
+#include <cstring>
+#include <signal.h>
+#include <thread>
+
+namespace {
+
+// Lists the top-level windows titled "Movra first demo".
+std::vector<Window> FindDemoWindows(Display* display) {
+    std::vector<Window> found;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        return found;
+    for (unsigned i = 0; i < count; ++i) {
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) && name) {
+            if (std::strcmp(name, "Movra first demo") == 0)
+                found.push_back(children[i]);
+            XFree(name);
+        }
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+// Waits up to ten seconds for the demo's window to be mapped; 0 if it never is.
+Window WaitForDemoWindow(Display* display) {
+    for (int i = 0; i < 1000; ++i) {
+        std::vector<Window> windows = FindDemoWindows(display);
+        XWindowAttributes attributes;
+        if (!windows.empty() && XGetWindowAttributes(display, windows[0], &attributes) &&
+            attributes.map_state == IsViewable)
+            return windows[0];
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
+class DemoBinary : public testing::Test {
+  protected:
+    void SetUp() override {
+        displayName = StartPrivateDisplay(1280, 1024);
+        ASSERT_FALSE(displayName.empty()) << "Xvfb did not start";
+        display = XOpenDisplay(displayName.c_str());
+        ASSERT_NE(display, nullptr);
+    }
+    void TearDown() override {
+        if (display)
+            XCloseDisplay(display);
+        StopPrivateDisplay();
+    }
+    // Starts the demo on this test's display and waits for its window.
+    DemoProcess StartDemo() {
+        DemoProcess demo = StartDemoBinary(
+            {"DISPLAY=" + displayName, "MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"});
+        window = WaitForDemoWindow(display);
+        return demo;
+    }
+    std::string displayName;
+    Display* display = nullptr;
+    Window window = 0;
+};
+
+TEST_F(DemoBinary, OneWindowCoversTheWholeScreen) {
+    DemoProcess demo = StartDemo();
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(FindDemoWindows(display).size(), 1u);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, window, &attributes);
+    EXPECT_EQ(attributes.x, 0);
+    EXPECT_EQ(attributes.y, 0);
+    EXPECT_EQ(attributes.width, 1280);
+    EXPECT_EQ(attributes.height, 1024);
+    kill(demo.pid, SIGTERM);
+    EXPECT_EQ(WaitForDemo(demo, 20).status, 0);
+}
+
+TEST_F(DemoBinary, EscapeEndsItWithStatusZero) {
+    DemoProcess demo = StartDemo();
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    KeyCode escape = XKeysymToKeycode(display, XK_Escape);
+    KeyCode other = XKeysymToKeycode(display, XK_space);
+    // Any other key is swallowed.
+    XTestFakeKeyEvent(display, other, True, 0);
+    XTestFakeKeyEvent(display, other, False, 0);
+    XSync(display, False);
+    EXPECT_EQ(WaitForDemo(demo, 1).status, -1) << "a key other than Escape ended the demo";
+
+    demo = StartDemo();
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    XTestFakeKeyEvent(display, escape, True, 0);
+    XTestFakeKeyEvent(display, escape, False, 0);
+    XSync(display, False);
+    ChildResult result = WaitForDemo(demo, 20);
+    EXPECT_EQ(result.status, 0) << result.errors;
+}
+
+TEST_F(DemoBinary, CloseRequestEndsItWithStatusZero) {
+    DemoProcess demo = StartDemo();
+    ASSERT_NE(window, 0u);
+    XEvent close = {};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &close);
+    XSync(display, False);
+    ChildResult result = WaitForDemo(demo, 20);
+    EXPECT_EQ(result.status, 0) << result.errors;
+}
+
+TEST_F(DemoBinary, InterruptAndTerminateEndItWithStatusZero) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        DemoProcess demo = StartDemo();
+        ASSERT_NE(window, 0u);
+        kill(demo.pid, signal);
+        ChildResult result = WaitForDemo(demo, 20);
+        EXPECT_EQ(result.status, 0) << "signal " << signal << ": " << result.errors;
+    }
+}
+
+TEST(DemoBinaryErrors, TooSmallADisplayEndsWithoutWaitingOnADialog) {
+    std::string displayName = StartPrivateDisplay(320, 240);
+    ASSERT_FALSE(displayName.empty());
+    DemoProcess demo =
+        StartDemoBinary({"DISPLAY=" + displayName, "MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"});
+    ChildResult result = WaitForDemo(demo, 30);
+    StopPrivateDisplay();
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_NE(result.errors.find("Error: Display Mode Not Compatible"), std::string::npos)
+        << result.errors;
+}
+
+TEST(DemoBinaryErrors, NoWindowSystemGivesStatusOne) {
+    DemoProcess demo = StartDemoBinary({"DISPLAY=:9999", "MOVRA_NO_DIALOGS=1"});
+    ChildResult result = WaitForDemo(demo, 30);
+    EXPECT_EQ(result.status, 1) << result.errors;
+}
+
+} // namespace

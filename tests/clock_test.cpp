@@ -1,0 +1,54 @@
+// The demo clock: the start tick, and the unsigned difference across a wrap
+// of the 32-bit tick count.
+#include "support.h"
+
+#include "app/ticks.h"
+#include "demo/timeline.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+namespace {
+
+uint32_t s_ticks;
+
+uint32_t FixedClock() {
+    return s_ticks;
+}
+
+TEST(DemoClock, StartTickIsCapturedAtProcessStart) {
+    uint32_t now = ReadTickCount();
+    // The start tick was taken before main, so it lies a little in the past.
+    EXPECT_LE(now - g_startTick, 60000u);
+    EXPECT_GE(int32_t(now - g_startTick), 0);
+}
+
+TEST(DemoClock, DemoTimeIsTheUnsignedDifferenceAcrossAWrap) {
+    SetTickSourceForTests(FixedClock);
+    // Start 300 ms before the tick count wraps, read it 200 ms after.
+    g_startTick = 0xFFFFFFFFu - 299u;
+    s_ticks = 200;
+    TickDemo();
+    EXPECT_EQ(g_demoTime, 500);
+
+    // A start tick just after the wrap, read far later: still positive.
+    g_startTick = 5;
+    s_ticks = 5 + 0x7FFFFFF0u;
+    TickDemo();
+    EXPECT_EQ(g_demoTime, int32_t(0x7FFFFFF0));
+    SetTickSourceForTests(nullptr);
+}
+
+TEST(DemoClock, TickCountIsTheMonotonicClockInMilliseconds) {
+    SetTickSourceForTests(FixedClock);
+    s_ticks = 12345;
+    EXPECT_EQ(ReadTickCount(), 12345u);
+    SetTickSourceForTests(nullptr);
+
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint32_t expected = uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u);
+    EXPECT_LE(ReadTickCount() - expected, 50u);
+}
+
+} // namespace
