@@ -46,8 +46,8 @@ def bin0_track(mono):
     starts = np.arange(0, len(mono) - WIN + 1, HOP)
     frames = np.lib.stride_tricks.as_strided(
         mono, shape=(len(starts), WIN), strides=(mono.strides[0] * HOP, mono.strides[0]))
-    spec = np.abs(np.fft.rfft(frames * snapshot_window(), axis=1)) / WIN
-    return (starts + WIN) / 44100.0, spec[:, 0]
+    mag = np.abs(np.fft.rfft(frames * snapshot_window(), axis=1)) / WIN
+    return (starts + WIN) / 44100.0, mag[:, 0]
 
 
 def self_test():

@@ -13,7 +13,7 @@ Needs Debian's python3 with numpy (apt-get install python3-numpy) and the
 if another python3 without numpy comes first in PATH.
 
 Output: data/sound/dovevivaz.mp3 (44.1 kHz stereo, CBR 160 kbit/s), encoded by
-lame from a 16-bit WAV written by this tool.  Rendering takes about a minute.
+lame from a 16-bit WAV written by this tool.  Rendering takes under a minute.
 
 Every sound here is built from oscillators and noise; all randomness comes
 from generators with fixed seeds, so each run produces the same WAV.
@@ -99,9 +99,9 @@ def fft_filter(x, gain_fn):
     """Zero-phase static filter: multiply the spectrum by gain_fn(freqs)."""
     n = x.shape[-1]
     nf = 1 << int(np.ceil(np.log2(n + 8192)))
-    spec = np.fft.rfft(x, nf)
-    spec *= gain_fn(np.fft.rfftfreq(nf, 1.0 / SR))
-    return np.fft.irfft(spec, nf)[..., :n]
+    X = np.fft.rfft(x, nf)
+    X *= gain_fn(np.fft.rfftfreq(nf, 1.0 / SR))
+    return np.fft.irfft(X, nf)[..., :n]
 
 
 def stft_filter(x, gain_fn, nfft=2048, hop=512):
@@ -127,9 +127,9 @@ def stft_filter(x, gain_fn, nfft=2048, hop=512):
     chunk = 1024
     for c0 in range(0, nfr, chunk):
         fr = frames[c0:c0 + chunk] * win
-        spec = np.fft.rfft(fr, axis=1)
-        spec *= gain_fn(times[c0:c0 + chunk, None], freqs[None, :])
-        y = (np.fft.irfft(spec, nfft, axis=1) * win).reshape(len(fr), per, hop)
+        X = np.fft.rfft(fr, axis=1)
+        X *= gain_fn(times[c0:c0 + chunk, None], freqs[None, :])
+        y = (np.fft.irfft(X, nfft, axis=1) * win).reshape(len(fr), per, hop)
         for j in range(per):
             blocks[c0 + j:c0 + j + len(fr)] += y[:, j, :]
     # periodic Hann squared, overlapped four times, sums to 1.5
@@ -525,7 +525,7 @@ def waves(dur, seed, level=1.0):
         x = stft_filter(r.standard_normal(n), gain)
         out[ch] = x
     out /= np.max(np.abs(out)) + 1e-12
-    return out * level
+    return fade_edges(out, 2.0, 3.0) * level
 
 
 # ---------------------------------------------------------- the mix ---
@@ -559,8 +559,8 @@ class Mixer:
 def place_pads(mix, chords, track, seed, amp, **kw):
     """Hold each chord tone; a tone shared by consecutive chords is tied over."""
     events, active = [], {}
-    for t0, t1, spec in chords:
-        notes = set(midi(x) for x in spec.split())
+    for t0, t1, voicing in chords:
+        notes = set(midi(x) for x in voicing.split())
         for m in list(active):
             if m not in notes or abs(active[m][1] - t0) > 1e-6:
                 events.append((m, active[m][0], active.pop(m)[1]))
@@ -576,9 +576,9 @@ def place_pads(mix, chords, track, seed, amp, **kw):
 
 
 def chord_at(chords, t):
-    for t0, t1, spec in chords:
+    for t0, t1, voicing in chords:
         if t0 <= t < t1:
-            return spec
+            return voicing
     return None
 
 
@@ -588,9 +588,9 @@ def place_arp(mix, chords, t_start, t_end, step, pattern, amp, seed, octave=12,
     t = t_start
     k = 0
     while t < t_end - 1e-9:
-        spec = chord_at(chords, t + 1e-6)
-        if spec is not None:
-            tones = sorted(midi(x) + octave for x in spec.split())
+        voicing = chord_at(chords, t + 1e-6)
+        if voicing is not None:
+            tones = sorted(midi(x) + octave for x in voicing.split())
             idx = pattern[k % len(pattern)]
             if idx is not None:
                 m = tones[idx % len(tones)] + 12 * (idx // len(tones))
@@ -662,13 +662,13 @@ HOOK = [
 
 BEAT_T0 = 39.0
 BEAT_BARS = 10
-BEAT_CHORDS_SPEC = [
+BEAT_HARMONY = [
     ('E3 B3 E4 G4 B4', 'E2'), ('C3 G3 E4 G4 C5', 'C2'), ('D3 B3 D4 G4 B4', 'G2'),
     ('D3 A3 D4 F#4 A4', 'D2'), ('E3 B3 E4 G4 B4', 'E2'), ('C3 G3 E4 G4 C5', 'C2'),
     ('D3 B3 D4 G4 B4', 'G2'), ('D3 A3 D4 F#4 A4', 'D2'), ('E3 A3 C4 E4 A4', 'A1'),
     ('D#3 A3 B3 D#4 F#4', 'B1'),
 ]
-BEAT_CHORDS = [(BEAT_T0 + i * BAR, BEAT_T0 + (i + 1) * BAR, c) for i, (c, _) in enumerate(BEAT_CHORDS_SPEC)]
+BEAT_CHORDS = [(BEAT_T0 + i * BAR, BEAT_T0 + (i + 1) * BAR, c) for i, (c, _) in enumerate(BEAT_HARMONY)]
 
 # the lead over the beat: the hook, then answered an octave higher
 LEAD = [
@@ -719,12 +719,12 @@ END_BELLS = [(83.0, 'E5'), (83.5, 'G#5'), (84.0, 'B5'), (84.5, 'D#6'), (85.0, 'F
 def compose(mix):
     # ---------------- opening: the ship on the night sea ----------------
     print('  opening', flush=True)
-    place_pads(mix, OPEN_CHORDS, 'pad', 100, 0.075, cutoff=1400.0, attack=1.6, release=2.4)
-    mix.add('waves', 0.0, waves(31.0, 501), gain=0.25)
+    place_pads(mix, OPEN_CHORDS, 'pad', 100, 0.056, cutoff=1400.0, attack=1.6, release=2.4)
+    mix.add('waves', 0.0, waves(31.0, 501), gain=0.22)
     fade_in = lambda t: min(1.0, 0.35 + 0.65 * (t - 4.0) / 8.0)
-    place_arp(mix, OPEN_CHORDS, 4.0, 28.0, 2 * S16, [0, 1, 2, 3, 4, 3, 2, 1], 0.10, 200,
+    place_arp(mix, OPEN_CHORDS, 4.0, 28.0, 2 * S16, [0, 1, 2, 3, 4, 3, 2, 1], 0.075, 200,
               decay=1.1, bright=0.5, vel=fade_in)
-    place_melody(mix, OPEN_TUNE, 'flute', 'flute', 0.16, 300, pan=0.1)
+    place_melody(mix, OPEN_TUNE, 'flute', 'flute', 0.12, 300, pan=0.1)
     # a soft shaker joins towards the turn
     for i in range(int((28.0 - 20.0) / S16)):
         t = 20.0 + i * S16
@@ -734,8 +734,8 @@ def compose(mix):
     # ---------------- the turn: the chest appears ----------------
     print('  turn', flush=True)
     rev = crash(601, length=2.5, decay=0.9)[:, ::-1]
-    mix.add('fx', 28.0 - rev.shape[1] / SR, rev, gain=0.16)
-    mix.add('fx', 25.5, riser(2.5, 602, 300.0, 7000.0), gain=0.05)
+    mix.add('fx', 28.0 - rev.shape[1] / SR, rev, gain=0.30)
+    mix.add('fx', 25.5, riser(2.5, 602, 300.0, 7000.0), gain=0.12)
     mix.add('fx', 28.0, impact(603), gain=0.30)
     mix.add('fx', 28.0, crash(604, length=4.0, decay=1.4), gain=0.16)
     for i, name in enumerate('C3 G3 C4 E4 G4'.split()):
@@ -754,6 +754,8 @@ def compose(mix):
         t = 30.0 + i * (1.0 / n_roll)
         mix.add('drums', t, snare(700 + i % 3), pan=0.1, gain=0.06 + 0.12 * i / n_roll)
     mix.add('bass', 30.0, bass_note(hz('D2'), 0.95, cut0=500, sub=0.5), gain=0.18)
+    for t, g in ((30.0, 0.7), (30.5, 0.8), (30.75, 1.0)):
+        mix.add('drums', t, taiko(58.0, 29), gain=0.2 * g)
 
     # ---------------- the pirate ----------------
     print('  pirate', flush=True)
@@ -762,7 +764,7 @@ def compose(mix):
     for b in range(4):
         t0 = PIRATE_T0 + b * BAR
         # brass hook, doubled an octave down
-        place_melody(mix, bars16(t0, HOOK[b]), 'brass', 'lead', 0.085, 700 + 20 * b, bright=2800.0)
+        place_melody(mix, bars16(t0, HOOK[b]), 'brass', 'lead', 0.095, 700 + 20 * b, bright=2800.0)
         low = [(p, d, '%s%d' % (n[:-1], int(n[-1]) - 1)) for p, d, n in HOOK[b]]
         place_melody(mix, bars16(t0, low), 'brass', 'lead', 0.055, 800 + 20 * b, bright=1500.0)
         # galloping bass
@@ -782,7 +784,7 @@ def compose(mix):
     roll = [t_roll + i * S16 for i in range(8)] + [t_roll + 1.0 + i * S16 / 2 for i in range(16)]
     for i, t in enumerate(roll):
         mix.add('drums', t, snare(740 + i % 4), pan=0.1, gain=0.05 + 0.13 * i / len(roll))
-    mix.add('fx', 35.0, riser(4.0, 612, 200.0, 10000.0, tone_from=hz('B3')), gain=0.07)
+    mix.add('fx', 35.0, riser(4.0, 612, 200.0, 10000.0, tone_from=hz('B3')), gain=0.10)
     for i, t in enumerate([37.0, 37.5, 38.0, 38.5, 38.75]):
         mix.add('kick', t, kick(), gain=0.45 + 0.08 * i)
 
@@ -793,25 +795,25 @@ def compose(mix):
     mix.add('fx', BEAT_T0, crash(621, length=3.5), gain=0.2)
     for i in range(BEAT_BARS * 4):
         mix.add('kick', BEAT_T0 + i * BEAT, kick(), gain=1.0)
-    for b, (spec, root) in enumerate(BEAT_CHORDS_SPEC):
+    for b, (voicing, root) in enumerate(BEAT_HARMONY):
         t0 = BEAT_T0 + b * BAR
         f0 = hz(root)
         for p in (2, 6, 10, 14):
-            mix.add('bass', t0 + p * S16, bass_note(f0, 1.4 * S16, sub=0.1, grit=0.8, wave=BASS_WAVE), gain=0.40)
+            mix.add('bass', t0 + p * S16, bass_note(f0, 1.4 * S16, sub=0.1, grit=0.8, wave=BASS_WAVE), gain=0.50)
         if b % 2 == 1:
-            mix.add('bass', t0 + 15 * S16, bass_note(f0 * 2, 0.8 * S16, sub=0.0, grit=0.8, wave=BASS_WAVE), gain=0.22)
+            mix.add('bass', t0 + 15 * S16, bass_note(f0 * 2, 0.8 * S16, sub=0.0, grit=0.8, wave=BASS_WAVE), gain=0.27)
         for beat in range(4):
             tb = t0 + beat * BEAT
             if beat in (1, 3):
-                mix.add('drums', tb, clap(12), pan=0.05, gain=0.32)
+                mix.add('drums', tb, clap(12), pan=0.05, gain=0.40)
                 if b >= 4:
                     mix.add('drums', tb, snare(760), pan=0.05, gain=0.10)
-            mix.add('drums', tb + 2 * S16, hat(950, decay=0.16, length=0.4), pan=-0.25, gain=0.11)
+            mix.add('drums', tb + 2 * S16, hat(950, decay=0.16, length=0.4), pan=-0.25, gain=0.14)
             for s in range(4):
                 if s != 2:
                     acc = 1.0 if s == 0 else 0.6
                     mix.add('drums', tb + s * S16 + r.uniform(0, 0.003), hat(960 + s, decay=0.028),
-                            pan=0.35, gain=0.075 * acc)
+                            pan=0.35, gain=0.095 * acc)
         place_melody(mix, bars16(t0, LEAD[b]), 'brass', 'lead', 0.085, 900 + 20 * b, bright=3400.0)
         if b >= 4:
             low = [(p, d, '%s%d' % (n[:-1], int(n[-1]) - 1)) for p, d, n in LEAD[b]]
@@ -828,17 +830,17 @@ def compose(mix):
     print('  closing', flush=True)
     mix.add('fx', CLOSE_T0, crash(631, length=4.0, decay=1.6), gain=0.18)
     mix.add('kick', CLOSE_T0, kick(), gain=0.9)
-    place_pads(mix, CLOSE_CHORDS, 'pad', 180, 0.075, cutoff=1500.0, attack=1.0, release=3.5)
+    place_pads(mix, CLOSE_CHORDS, 'pad', 180, 0.056, cutoff=1500.0, attack=1.0, release=3.5)
     for t, d, name in CLOSE_ROOTS:
         mix.add('bass', t, bass_note(hz(name), d, cut0=250, sub=0.7, grit=0.3, a=0.4, s=0.8, r=1.5),
-                gain=0.12)
+                gain=0.09)
     fade_arp = lambda t: float(np.clip((92.0 - t) / 16.0, 0.15, 1.0))
-    place_arp(mix, CLOSE_CHORDS, CLOSE_T0, 91.0, 2 * S16, [0, 1, 2, 3, 4, 3, 2, 1], 0.085, 220,
+    place_arp(mix, CLOSE_CHORDS, CLOSE_T0, 91.0, 2 * S16, [0, 1, 2, 3, 4, 3, 2, 1], 0.064, 220,
               decay=1.1, bright=0.5, vel=fade_arp)
-    place_melody(mix, CLOSE_BELLS, 'bell', 'bell', 0.11, 320, pan=-0.15)
-    place_melody(mix, CLOSE_TUNE, 'flute', 'flute', 0.14, 340, pan=0.1)
+    place_melody(mix, CLOSE_BELLS, 'bell', 'bell', 0.085, 320, pan=-0.15)
+    place_melody(mix, CLOSE_TUNE, 'flute', 'flute', 0.105, 340, pan=0.1)
     for t, name in END_BELLS:
-        mix.add('bell', t, bell(midi(name), decay=2.5, length=5.0), pan=0.3 * np.sin(3 * t), gain=0.09)
+        mix.add('bell', t, bell(midi(name), decay=2.5, length=5.0), pan=0.3 * np.sin(3 * t), gain=0.07)
     # a gentle half-time groove that thins out
     for b in range(8):
         t0 = CLOSE_T0 + b * BAR
@@ -849,7 +851,7 @@ def compose(mix):
         for s in range(8):
             mix.add('drums', t0 + s * 2 * S16, hat(970 + s % 2, decay=0.03, tone=6500.0), pan=0.3,
                     gain=0.03 * fade * (1.0 if s % 2 else 0.6))
-    mix.add('waves', 73.0, waves(25.0, 502), gain=0.18)
+    mix.add('waves', 73.0, waves(25.0, 502), gain=0.14)
 
 
 def kick_times():
@@ -896,13 +898,13 @@ def pingpong(send, delay=0.375, fb=0.45, taps=10, damp=3500.0):
     """Ping-pong echo, computed in the frequency domain; each repeat is darker."""
     mono = 0.5 * (send[0] + send[1])
     nf = 1 << int(np.ceil(np.log2(N + taps * delay * SR + 1)))
-    spec = np.fft.rfft(mono, nf)
+    X = np.fft.rfft(mono, nf)
     f = np.fft.rfftfreq(nf, 1.0 / SR)
     H = lp(f, damp, 1) * hp(f, 250, 1)
     outL = np.zeros(len(f), complex)
     outR = np.zeros(len(f), complex)
     step = np.exp(-2j * np.pi * f * delay)
-    cur = spec.copy()
+    cur = X.copy()
     for k in range(1, taps + 1):
         cur = cur * step * H * (fb if k > 1 else 1.0)
         if k % 2:
