@@ -1,0 +1,132 @@
+// Scene benchmark: ticks per second in each section of the script against a
+// loop that only presents, measured in the same run, and the heap
+// allocations made during ticks. Run from the repository root under X:
+//     build/bench/scenes_bench [seconds per section]
+#include "app/app.h"
+#include "app/screen.h"
+#include "app/ticks.h"
+#include "app/window.h"
+#include "demo/timeline.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <malloc.h>
+
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+
+// Heap allocations made while counting is on, by anything in the process.
+static bool s_counting;
+static long s_allocations;
+
+extern "C" void* malloc(size_t size) {
+    if (s_counting)
+        ++s_allocations;
+    return __libc_malloc(size);
+}
+
+extern "C" void* calloc(size_t count, size_t size) {
+    if (s_counting)
+        ++s_allocations;
+    return __libc_calloc(count, size);
+}
+
+extern "C" void* realloc(void* block, size_t size) {
+    if (s_counting)
+        ++s_allocations;
+    return __libc_realloc(block, size);
+}
+
+static uint32_t s_ticks;
+static long s_presents;
+
+// The fake clock that holds the demo in one section.
+static uint32_t FixedClock() {
+    return s_ticks;
+}
+
+// Counts presents.
+static void CountPresent() {
+    ++s_presents;
+}
+
+// Runs `step` repeatedly for `seconds`; returns the calls per second.
+template <typename Step> static double RatePerSecond(double seconds, Step step) {
+    using Clock = std::chrono::steady_clock;
+    auto start = Clock::now();
+    long calls = 0;
+    double elapsed = 0;
+    do {
+        for (int i = 0; i < 10; ++i)
+            step();
+        calls += 10;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return calls / elapsed;
+}
+
+int main(int argc, char** argv) {
+    double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+    setenv("MOVRA_NO_DIALOGS", "1", 0);
+    SDL_Window* window =
+        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+    if (!window)
+        return 1;
+    InitDemo(window);
+    SetTickSourceForTests(FixedClock);
+    SetPresentHookForTests(CountPresent);
+    g_startTick = 0;
+
+    struct Section {
+        const char* name;
+        uint32_t t;
+    };
+    const Section sections[] = {
+        {"before 1 s (nothing drawn)", 500},
+        {"background", 1500},
+        {"background and sprites", 10000},
+        {"background then treasure", 29500},
+        {"treasure", 31000},
+        {"pirate", 35000},
+        {"cube", 45000},
+        {"greetings", 65000},
+        {"end screens", 85000},
+        {"after the script", 95000},
+    };
+    // Warm up, then count what one present allocates inside the window system
+    // and the GL driver, to tell it apart from what a tick adds.
+    RatePerSecond(seconds / 2, PresentScreen);
+    s_allocations = 0;
+    s_counting = true;
+    for (int i = 0; i < 200; ++i)
+        PresentScreen();
+    s_counting = false;
+    double allocationsPerPresent = s_allocations / 200.0;
+    double presentRate = RatePerSecond(seconds, PresentScreen);
+    std::printf("present-only loop: %.0f presents/s, %.1f heap allocations per present\n\n",
+                presentRate, allocationsPerPresent);
+    std::printf("%-28s %9s %9s %7s %13s\n", "section", "ticks/s", "presents", "ratio",
+                "allocs beyond");
+    for (const Section& section : sections) {
+        s_ticks = section.t;
+        s_presents = 0;
+        TickDemo();
+        long presentsPerTick = s_presents;
+        double tickRate = RatePerSecond(seconds, TickDemo);
+        // Allocations over a fixed number of ticks, after the warm-up above.
+        s_allocations = 0;
+        s_counting = true;
+        for (int i = 0; i < 200; ++i)
+            TickDemo();
+        s_counting = false;
+        double ratio = presentsPerTick ? tickRate * presentsPerTick / presentRate : 0;
+        double beyond = s_allocations / 200.0 - presentsPerTick * allocationsPerPresent;
+        std::printf("%-28s %9.0f %9ld %7.2f %13.2f\n", section.name, tickRate, presentsPerTick,
+                    ratio, beyond);
+    }
+    std::printf("\nratio: ticks/s x presents per tick / presents/s of the present-only loop"
+                "\nallocs beyond: heap allocations per tick beyond those of its presents\n");
+    return 0;
+}
