@@ -2,6 +2,8 @@
 // way of ending it gives status 0.
 #include "support.h"
 
+#include "app/screen.h"
+
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
@@ -10,6 +12,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <signal.h>
 #include <thread>
@@ -152,6 +155,96 @@ TEST(DemoBinaryErrors, NoWindowSystemGivesStatusOne) {
     DemoProcess demo = StartDemoBinary({"DISPLAY=:9999", "MOVRA_NO_DIALOGS=1"});
     ChildResult result = WaitForDemo(demo, 30);
     EXPECT_EQ(result.status, 1) << result.errors;
+}
+
+// Takes a screenshot of the whole display and shrinks the part the virtual
+// screen is shown in; reports whether the bars beside it are black.
+Thumbnail ScreenshotThumbnail(Display* display, bool& barsBlack) {
+    Window root = DefaultRootWindow(display);
+    XWindowAttributes size;
+    XGetWindowAttributes(display, root, &size);
+    XImage* image = XGetImage(display, root, 0, 0, unsigned(size.width), unsigned(size.height),
+                              AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    ScreenRect shown = FitVirtualScreen(size.width, size.height);
+    int top = size.height - shown.y - shown.height;
+    auto rgb = [&](int x, int y) {
+        unsigned long p = XGetPixel(image, x, y);
+        return Rgb{int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)};
+    };
+    barsBlack = true;
+    for (int y = 0; y < size.height; ++y)
+        for (int x = 0; x < size.width; ++x) {
+            bool inside =
+                x >= shown.x && x < shown.x + shown.width && y >= top && y < top + shown.height;
+            Rgb c = rgb(x, y);
+            if (!inside && (c.r | c.g | c.b))
+                barsBlack = false;
+        }
+    Thumbnail thumbnail = MakeThumbnail(shown.width, shown.height,
+                                        [&](int x, int y) { return rgb(shown.x + x, top + y); });
+    XDestroyImage(image);
+    return thumbnail;
+}
+
+// Loads the recorded frame of the scenes test for demo time t.
+Thumbnail ReferenceFrame(unsigned t) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/tests/reference/frame-%05u.ppm", t);
+    Thumbnail thumbnail;
+    ReadThumbnail(std::string(MOVRA_SOURCE_DIR) + name, thumbnail);
+    return thumbnail;
+}
+
+// Screenshots through a whole run: each section shows its scripted picture,
+// upright, in a 4:3 letterbox with black bars. Takes the script's 90 s.
+TEST_F(DemoBinary, ScreenshotsFollowTheScript) {
+    using Clock = std::chrono::steady_clock;
+    auto started = Clock::now();
+    DemoProcess demo = StartDemo();
+    ASSERT_NE(window, 0u);
+    const unsigned pictures[] = {1500, 29500, 35000, 65000, 75000, 85000};
+    struct Shot {
+        double seconds;    // after the demo started
+        unsigned expected; // the recorded frame it should show; 45000 for the cube
+    };
+    const Shot shots[] = {{1.5, 1500},   {10.0, 1500},  {30.7, 29500}, {36.0, 35000}, {50.0, 45000},
+                          {65.0, 65000}, {75.0, 75000}, {85.0, 85000}, {93.0, 85000}};
+    for (const Shot& shot : shots) {
+        std::this_thread::sleep_until(started + std::chrono::duration<double>(shot.seconds));
+        bool barsBlack = false;
+        Thumbnail screen = ScreenshotThumbnail(display, barsBlack);
+        ASSERT_FALSE(screen.empty());
+        EXPECT_TRUE(barsBlack) << "at " << shot.seconds << " s";
+        // The nearest of the recorded pictures, upright or upside down.
+        unsigned nearest = 0;
+        double nearestDifference = 1e9;
+        bool nearestFlipped = false;
+        for (unsigned t : pictures)
+            for (bool flipped : {false, true}) {
+                Thumbnail reference = ReferenceFrame(t);
+                double difference =
+                    MeanDifference(screen, flipped ? FlipThumbnail(reference) : reference);
+                if (difference < nearestDifference)
+                    nearest = t, nearestDifference = difference, nearestFlipped = flipped;
+            }
+        if (shot.expected == 45000) {
+            // The spinning cube: no picture, light in the middle.
+            EXPECT_GT(nearestDifference, 20) << "a picture is showing at " << shot.seconds << " s";
+            size_t middle = (size_t(kThumbHeight / 2) * kThumbWidth + kThumbWidth / 2) * 3;
+            EXPECT_GT(screen[middle] + screen[middle + 1] + screen[middle + 2], 60);
+            continue;
+        }
+        EXPECT_EQ(nearest, shot.expected) << "at " << shot.seconds << " s";
+        EXPECT_FALSE(nearestFlipped) << "upside down at " << shot.seconds << " s";
+        // The sprites add light over the background at 10 s; elsewhere the
+        // screenshot is the picture itself, up to the scaling's filtering.
+        EXPECT_LT(nearestDifference, shot.seconds == 10.0 ? 25.0 : 6.0) << "at " << shot.seconds;
+    }
+    kill(demo.pid, SIGINT);
+    ChildResult result = WaitForDemo(demo, 20);
+    EXPECT_EQ(result.status, 0) << result.errors;
 }
 
 } // namespace

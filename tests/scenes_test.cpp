@@ -14,7 +14,8 @@
 #include <GL/gl.h>
 #include <cmath>
 #include <cstring>
-#include <set>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -366,6 +367,35 @@ TEST_F(Scenes, SpritesSeeTheClockThreeSecondsBehind) {
     EXPECT_EQ(g_demoTime, 9000);
     TickAt(12000);
     EXPECT_EQ(g_demoTime, 12000); // restored after the sprites
+}
+
+// Whole frames at fixed times, compared with miniatures recorded from a
+// known-good run: 80 x 60 block means, where a mean difference of at most 1
+// and no block off by more than 24 pass (room for a different rasteriser's
+// rounding, none for a wrong picture, position or orientation). To record
+// them again after an intended change of the pictures or scenes, run from
+// the repository root under X:
+//     MOVRA_RECORD_REFERENCES=1 build/tests/movra_tests --gtest_filter='Scenes.ReferenceFrames'
+// and look at the PPM files in tests/reference/ before committing them.
+TEST_F(Scenes, ReferenceFrames) {
+    const bool record = std::getenv("MOVRA_RECORD_REFERENCES") != nullptr;
+    // In script order, so each frame shows what the demo shows at that time;
+    // at 95 s nothing is drawn and the last picture stays.
+    for (uint32_t t : {1500u, 10000u, 29500u, 35000u, 45000u, 65000u, 75000u, 85000u, 95000u}) {
+        TickAt(t);
+        Thumbnail frame = ScreenThumbnail(ReadScreen());
+        char name[64];
+        std::snprintf(name, sizeof name, "/tests/reference/frame-%05u.ppm", t);
+        std::string path = std::string(MOVRA_SOURCE_DIR) + name;
+        if (record) {
+            ASSERT_TRUE(WriteThumbnail(path, frame)) << path;
+            continue;
+        }
+        Thumbnail expected;
+        ASSERT_TRUE(ReadThumbnail(path, expected)) << path;
+        EXPECT_LE(MeanDifference(frame, expected), 1.0) << "t = " << t;
+        EXPECT_LE(LargestDifference(frame, expected), 24) << "t = " << t;
+    }
 }
 
 } // namespace

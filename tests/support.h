@@ -57,3 +57,25 @@ struct Rgb {
     int r, g, b;
 };
 Rgb PixelAt(const std::vector<uint8_t>& screen, int x, int yFromTop);
+
+// An 80 x 60 RGB miniature of a picture, top row first, each pixel the mean
+// of its block: frames rendered here and screenshots compare through these.
+constexpr int kThumbWidth = 80, kThumbHeight = 60;
+using Thumbnail = std::vector<uint8_t>;
+
+// Shrinks a width x height picture read through `pixel` (y from the top).
+Thumbnail MakeThumbnail(int width, int height, const std::function<Rgb(int x, int y)>& pixel);
+
+// Shrinks a virtual screen read back with ReadScreen.
+Thumbnail ScreenThumbnail(const std::vector<uint8_t>& screen);
+
+// Turns a thumbnail upside down.
+Thumbnail FlipThumbnail(const Thumbnail& thumbnail);
+
+// The mean and the largest difference of two thumbnails, per channel.
+double MeanDifference(const Thumbnail& a, const Thumbnail& b);
+int LargestDifference(const Thumbnail& a, const Thumbnail& b);
+
+// Reads or writes a thumbnail as a binary PPM file; false on failure.
+bool ReadThumbnail(const std::string& path, Thumbnail& thumbnail);
+bool WriteThumbnail(const std::string& path, const Thumbnail& thumbnail);
