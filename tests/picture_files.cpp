@@ -149,10 +149,3 @@ bool StartRendererForTests() {
     InitRenderer(kScreenWidth, kScreenHeight);
     return g_glContext != nullptr;
 }
-
-int CountLines(const std::string& text) {
-    int lines = 0;
-    for (char c : text)
-        lines += c == '\n';
-    return lines;
-}

@@ -49,6 +49,3 @@ int CountOpenFiles();
 // demo's context when there is one, else creates the demo window and the
 // renderer without loading the shipped pictures. False without a display.
 bool StartRendererForTests();
-
-// Counts the lines of a text.
-int CountLines(const std::string& text);

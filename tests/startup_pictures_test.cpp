@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -41,8 +42,9 @@ class StartupPicturesTest : public testing::Test {
     void SetUp() override {
         folder_ = MakeTemporaryFolder();
         ASSERT_FALSE(folder_.empty());
-        ASSERT_EQ(system(("mkdir -p " + folder_ + "/data/pic").c_str()), 0);
-        symlink(MOVRA_SOURCE_DIR "/data/sound", (folder_ + "/data/sound").c_str());
+        std::filesystem::create_directories(folder_ + "/data/pic");
+        std::filesystem::create_directory_symlink(MOVRA_SOURCE_DIR "/data/sound",
+                                                  folder_ + "/data/sound");
         for (int slot = 0; slot < kTextureCount; ++slot) {
             Pixels picture = MakePicture(64, 32, 3, [=](int x, int y, int c) {
                 return (x * 3 + y * 5 + slot * 25 + c * 60) % 256;
