@@ -1,0 +1,151 @@
+// Helpers for the picture tests.
+#include "picture_files.h"
+
+#include "app/app.h"
+#include "app/renderer.h"
+#include "app/screen.h"
+#include "app/window.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = JDIMENSION(picture.width);
+    cinfo.image_height = JDIMENSION(picture.height);
+    cinfo.input_components = picture.components;
+    cinfo.in_color_space = picture.components == 1   ? JCS_GRAYSCALE
+                           : picture.components == 4 ? JCS_CMYK
+                                                     : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t rowBytes = size_t(picture.width) * size_t(picture.components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(picture.bytes.data() + cinfo.next_scanline * rowBytes);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return std::fclose(file) == 0;
+}
+
+Pixels DecodeStraight(const std::string& path) {
+    Pixels picture;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return picture;
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    picture.width = int(cinfo.output_width);
+    picture.height = int(cinfo.output_height);
+    picture.components = cinfo.output_components;
+    const size_t rowBytes = size_t(picture.width) * size_t(picture.components);
+    picture.bytes.resize(rowBytes * size_t(picture.height));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = picture.bytes.data() + cinfo.output_scanline * rowBytes;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(file);
+    return picture;
+}
+
+Pixels MakePicture(int width, int height, int components,
+                   const std::function<int(int, int, int)>& sample) {
+    Pixels picture;
+    picture.width = width;
+    picture.height = height;
+    picture.components = components;
+    picture.bytes.reserve(size_t(width) * size_t(height) * size_t(components));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < components; ++c)
+                picture.bytes.push_back(uint8_t(sample(x, y, c)));
+    return picture;
+}
+
+std::string MakeTemporaryFolder() {
+    char path[] = "/tmp/movra-pictures-XXXXXX";
+    if (!mkdtemp(path))
+        return "";
+    return path;
+}
+
+void RemoveFolder(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::string CaptureStderr(const std::function<void()>& body) {
+    std::fflush(stderr);
+    std::FILE* capture = std::tmpfile();
+    int saved = dup(2);
+    dup2(fileno(capture), 2);
+    body();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string text;
+    std::rewind(capture);
+    for (int c = std::fgetc(capture); c != EOF; c = std::fgetc(capture))
+        text += char(c);
+    std::fclose(capture);
+    return text;
+}
+
+int CountOpenFiles() {
+    int count = 0;
+    DIR* folder = opendir("/proc/self/fd");
+    if (!folder)
+        return -1;
+    while (readdir(folder))
+        ++count;
+    closedir(folder);
+    return count;
+}
+
+bool StartRendererForTests() {
+    if (g_glContext)
+        return true;
+    if (!std::getenv("DISPLAY"))
+        return false;
+    SDL_Window* window =
+        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+    if (!window)
+        return false;
+    g_window = window;
+    InitRenderer(kScreenWidth, kScreenHeight);
+    return g_glContext != nullptr;
+}

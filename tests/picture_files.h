@@ -1,0 +1,51 @@
+// Helpers for the picture tests: JPEG files written with libjpeg's
+// compressor, a straight libjpeg decode to compare against, temporary
+// folders, captured standard error and a GL context without the pictures.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Pixels as libjpeg hands them over: rows top first, packed.
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// Compresses `picture` (1 = greyscale, 3 = RGB, 4 = CMYK) into a baseline
+// JPEG file; false when the file cannot be written.
+bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality = 95);
+
+// Decodes a JPEG file one scanline at a time straight into a vector, with
+// libjpeg's defaults; empty bytes when the file cannot be opened.
+Pixels DecodeStraight(const std::string& path);
+
+// A picture of the given size whose samples follow `sample(x, y, channel)`.
+Pixels MakePicture(int width, int height, int components,
+                   const std::function<int(int, int, int)>& sample);
+
+// Makes a fresh empty folder under /tmp and returns its path.
+std::string MakeTemporaryFolder();
+
+// Removes a folder and everything in it.
+void RemoveFolder(const std::string& path);
+
+// Reads and writes whole files.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Runs `body` with standard error going to a temporary file and returns what
+// it wrote.
+std::string CaptureStderr(const std::function<void()>& body);
+
+// Counts this process's open file descriptors.
+int CountOpenFiles();
+
+// Makes a GL context for tests that upload pictures themselves: reuses the
+// demo's context when there is one, else creates the demo window and the
+// renderer without loading the shipped pictures. False without a display.
+bool StartRendererForTests();
