@@ -1,5 +1,5 @@
-// Measures the picture loader against floors taken in the same run, and the
-// start-up from process start to the first tick.
+// Measures the picture loader against floors taken in the same run; the
+// start-up with the pictures is measured by startup_bench.
 //
 // Run from the repository root with a display:  build/bench/pictures_bench
 //
@@ -7,15 +7,9 @@
 // upload). Floors: a bare libjpeg decode of the same files straight into a
 // buffer, and a bare gluBuild2DMipmaps of the already-decoded pixels. The
 // figure is loader / (decode floor + upload floor), medians of the rounds.
-//
-// Start-up: the bench runs itself again as a fresh process that does the
-// demo's start-up (window, renderer, the ten pictures, the loop); its first
-// tick reports the monotonic clock, measured from just before the fork.
 #include "app/app.h"
-#include "app/messages.h"
 #include "app/renderer.h"
 #include "app/screen.h"
-#include "app/ticks.h"
 #include "app/window.h"
 #include "assets/textures.h"
 
@@ -24,9 +18,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <string>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -34,17 +25,12 @@
 #include <jpeglib.h>
 
 constexpr int kRounds = 15;
-constexpr int kStartupRuns = 7;
-constexpr const char* kStartupChildFlag = "--startup-child";
 
 // Decoded pixels of one shipped picture, for the upload floor.
 struct Decoded {
     int width, height, components;
     std::vector<uint8_t> bytes;
 };
-
-// Where the start-up child writes the time of its first tick.
-static int s_firstTickPipe = -1;
 
 // Reads the monotonic clock in seconds; called by every measurement.
 static double NowSeconds() {
@@ -133,68 +119,8 @@ static double TimeUploadFloor(const std::vector<Decoded>& pictures) {
     return seconds;
 }
 
-// The start-up child's tick source: the first read sends the time to the
-// parent and asks the loop to end. Installed by RunStartupChild.
-static uint32_t ReportFirstTick() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (s_firstTickPipe >= 0) {
-        double seconds = double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-        if (write(s_firstTickPipe, &seconds, sizeof seconds) != ssize_t(sizeof seconds))
-            std::_Exit(3);
-        close(s_firstTickPipe);
-        s_firstTickPipe = -1;
-        RequestQuit();
-    }
-    return uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u);
-}
-
-// Does the demo's start-up as main does, with the reporting tick source;
-// called by main in the re-run bench.
-static int RunStartupChild(int pipeFd) {
-    s_firstTickPipe = pipeFd;
-    SetTickSourceForTests(ReportFirstTick);
-    SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
-    if (!window)
-        return 1;
-    InitDemo(window);
-    return RunDemo();
-}
-
-// Starts the bench again as a start-up child and returns the seconds from
-// just before the fork to its first tick; negative on failure. Called by
-// main before this process touches the window system.
-static double MeasureStartup() {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    std::string fdText = std::to_string(fds[1]);
-    std::fflush(nullptr);
-    double start = NowSeconds();
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        execl("/proc/self/exe", "pictures_bench", kStartupChildFlag, fdText.c_str(),
-              static_cast<char*>(nullptr));
-        std::_Exit(127);
-    }
-    close(fds[1]);
-    double firstTick = 0;
-    bool reported = read(fds[0], &firstTick, sizeof firstTick) == ssize_t(sizeof firstTick);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!reported || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return firstTick - start;
-}
-
-// Runs the start-up measurement, then the loader against its floors, and
-// prints the figures.
-int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], kStartupChildFlag) == 0)
-        return RunStartupChild(std::atoi(argv[2]));
+// Runs the loader against its floors and prints the figures.
+int main() {
     for (const char* path : kPicturePaths)
         if (access(path, R_OK) != 0) {
             std::fprintf(stderr, "%s is missing: run from the repository root\n", path);
@@ -203,16 +129,6 @@ int main(int argc, char** argv) {
     if (!std::getenv("DISPLAY")) {
         std::fprintf(stderr, "needs a display\n");
         return 1;
-    }
-
-    std::vector<double> startups;
-    for (int run = 0; run < kStartupRuns; ++run) {
-        double seconds = MeasureStartup();
-        if (seconds < 0) {
-            std::fprintf(stderr, "the start-up child did not reach its first tick\n");
-            return 1;
-        }
-        startups.push_back(seconds);
     }
 
     SDL_Window* window =
@@ -244,9 +160,5 @@ int main(int argc, char** argv) {
     std::printf("  upload floor (GLU mipmap) %8.2f ms\n", uploadMs);
     std::printf("  ratio loader / floors     %8.3f   (target <= 1.2)\n",
                 loaderMs / (decodeMs + uploadMs));
-    std::printf(
-        "start-up to first tick, %d runs: median %.1f ms, slowest %.1f ms   (target < 1000)\n",
-        kStartupRuns, Median(startups) * 1e3,
-        *std::max_element(startups.begin(), startups.end()) * 1e3);
     return 0;
 }
