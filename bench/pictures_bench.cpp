@@ -12,6 +12,7 @@
 #include "app/screen.h"
 #include "app/window.h"
 #include "assets/textures.h"
+#include "picture_files.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -21,16 +22,9 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
 
 constexpr int kRounds = 15;
 
-// Decoded pixels of one shipped picture, for the upload floor.
-struct Decoded {
-    int width, height, components;
-    std::vector<uint8_t> bytes;
-};
 
 // Reads the monotonic clock in seconds; called by every measurement.
 static double NowSeconds() {
@@ -45,34 +39,6 @@ static double Median(std::vector<double> times) {
     return times[times.size() / 2];
 }
 
-// Decodes one file with libjpeg's defaults straight into a fresh buffer,
-// one scanline at a time; called by TimeDecodeFloor and DecodeAll.
-static Decoded DecodeBare(const char* path) {
-    Decoded picture = {};
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return picture;
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    jpeg_start_decompress(&cinfo);
-    picture.width = int(cinfo.output_width);
-    picture.height = int(cinfo.output_height);
-    picture.components = cinfo.output_components;
-    size_t rowBytes = size_t(picture.width) * size_t(picture.components);
-    picture.bytes.resize(rowBytes * size_t(picture.height));
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = picture.bytes.data() + cinfo.output_scanline * rowBytes;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    return picture;
-}
 
 // Times LoadTexture on the ten pictures into a scratch table, then frees
 // the textures; called by main.
@@ -92,7 +58,7 @@ static double TimeDecodeFloor() {
     double start = NowSeconds();
     size_t total = 0;
     for (const char* path : kPicturePaths)
-        total += DecodeBare(path).bytes.size();
+        total += DecodeStraight(path).bytes.size();
     double seconds = NowSeconds() - start;
     if (total == 0)
         std::fprintf(stderr, "nothing decoded\n");
@@ -101,13 +67,13 @@ static double TimeDecodeFloor() {
 
 // Times the bare mipmapped upload of already-decoded pixels, then frees the
 // textures; called by main.
-static double TimeUploadFloor(const std::vector<Decoded>& pictures) {
+static double TimeUploadFloor(const std::vector<Pixels>& pictures) {
     GLuint names[kTextureCount] = {};
     double start = NowSeconds();
     glGenTextures(kTextureCount, names);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     for (int slot = 0; slot < kTextureCount; ++slot) {
-        const Decoded& picture = pictures[size_t(slot)];
+        const Pixels& picture = pictures[size_t(slot)];
         glBindTexture(GL_TEXTURE_2D, names[slot]);
         gluBuild2DMipmaps(GL_TEXTURE_2D, picture.components, picture.width, picture.height,
                           picture.components == 3 ? GL_RGB : GL_LUMINANCE, GL_UNSIGNED_BYTE,
@@ -137,9 +103,9 @@ int main() {
         return 1;
     g_window = window;
     InitRenderer(kScreenWidth, kScreenHeight);
-    std::vector<Decoded> pictures;
+    std::vector<Pixels> pictures;
     for (const char* path : kPicturePaths)
-        pictures.push_back(DecodeBare(path));
+        pictures.push_back(DecodeStraight(path));
 
     // One untimed pass of each warms the file cache and the driver.
     TimeLoader();
