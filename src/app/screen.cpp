@@ -96,6 +96,15 @@ void DestroyVirtualScreen() {
     s_framebuffer = s_colourBuffer = s_depthBuffer = 0;
 }
 
+// Clears one of the black bars beside the virtual screen in the window, if
+// it has any area; called by PresentScreen with the scissor test on.
+static void ClearBar(int x, int y, int width, int height) {
+    if (width <= 0 || height <= 0)
+        return;
+    glScissor(x, y, width, height);
+    glClear(GL_COLOR_BUFFER_BIT);
+}
+
 // Shows the virtual screen in the window; called at the end of every scene.
 void PresentScreen() {
     if (!s_framebuffer)
@@ -107,10 +116,14 @@ void PresentScreen() {
     // The scenes' clear colour, colour mask and scissor survive the present.
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
     s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    ClearBar(0, 0, windowWidth, rect.y);
+    ClearBar(0, rect.y + rect.height, windowWidth, windowHeight - rect.y - rect.height);
+    ClearBar(0, rect.y, rect.x, rect.height);
+    ClearBar(rect.x + rect.width, rect.y, windowWidth - rect.x - rect.width, rect.height);
+    glDisable(GL_SCISSOR_TEST);
     s_blitFramebuffer(0, 0, kScreenWidth, kScreenHeight, rect.x, rect.y, rect.x + rect.width,
                       rect.y + rect.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
     glPopAttrib();
