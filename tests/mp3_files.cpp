@@ -1,0 +1,84 @@
+// Small MP3 files for the audio tests and benchmark.
+#include "mp3_files.h"
+
+#include <mpg123.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+std::string MakeTempDir() {
+    char path[] = "/tmp/movra-audio-XXXXXX";
+    return mkdtemp(path) ? path : "";
+}
+
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, const std::string& path,
+               int kbps) {
+    const std::string raw = path + ".raw";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(samples.data()),
+                  std::streamsize(samples.size() * sizeof(int16_t)));
+    }
+    if (kbps == 0)
+        kbps = rate < 32000 ? 160 : 320;
+    char command[1024];
+    std::snprintf(command, sizeof command,
+                  "lame --quiet -r -s %g --bitwidth 16 --signed --little-endian -m %s -b %d "
+                  "'%s' '%s'",
+                  rate / 1000.0, channels == 1 ? "m" : "j", kbps, raw.c_str(), path.c_str());
+    const bool encoded = std::system(command) == 0;
+    std::remove(raw.c_str());
+    return encoded;
+}
+
+std::vector<int16_t> DecodeMp3(const std::string& path) {
+    std::vector<int16_t> samples;
+    mpg123_init();
+    mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
+    mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    mpg123_format_none(decoder);
+    mpg123_format(decoder, 44100, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open(decoder, path.c_str()) == MPG123_OK) {
+        int16_t block[8192];
+        size_t bytes = 0;
+        int result = MPG123_OK;
+        while (result == MPG123_OK || result == MPG123_NEW_FORMAT) {
+            result = mpg123_read(decoder, block, sizeof block, &bytes);
+            samples.insert(samples.end(), block, block + bytes / sizeof(int16_t));
+        }
+    }
+    mpg123_delete(decoder);
+    return samples;
+}
+
+std::vector<int16_t> ReadRawSamples(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
+    std::copy(bytes.begin(), bytes.begin() + samples.size() * sizeof(int16_t),
+              reinterpret_cast<char*>(samples.data()));
+    return samples;
+}
+
+std::vector<int16_t> SineSamples(double frequency, double amplitude, double seconds, int rate,
+                                 int channels) {
+    const double pi = std::acos(-1.0);
+    const size_t frames = size_t(seconds * rate);
+    std::vector<int16_t> samples;
+    samples.reserve(frames * channels);
+    for (size_t n = 0; n < frames; ++n) {
+        const auto value =
+            int16_t(std::lround(32767 * amplitude * std::sin(2 * pi * frequency * n / rate)));
+        samples.insert(samples.end(), size_t(channels), value);
+    }
+    return samples;
+}
