@@ -1,5 +1,6 @@
-// Small MP3 files for the audio tests and benchmark: PCM made here, encoded
-// with the lame command-line encoder, and libmpg123's own decode of them.
+// Small MP3 files for the audio tests and benchmark: PCM made here, written
+// as WAV and encoded with the lame command-line encoder, and libmpg123's own
+// decode of them.
 #pragma once
 
 #include <cstdint>
