@@ -1,0 +1,32 @@
+// Small MP3 files for the audio tests and benchmark: PCM made here, written
+// as WAV and encoded with the lame command-line encoder, and libmpg123's own
+// decode of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Makes a fresh private folder under /tmp and returns its path.
+std::string MakeTempDir();
+
+// Writes bytes to a file; false when it cannot.
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Encodes interleaved 16-bit samples to an MP3 file at the given input rate
+// and channel count (320 kbit/s, or 160 at rates under 32 kHz); false when
+// lame fails.
+bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, const std::string& path,
+               int kbps = 0);
+
+// A straight libmpg123 decode of the whole file as 44.1 kHz stereo 16-bit
+// samples, interleaved; empty when it cannot be decoded.
+std::vector<int16_t> DecodeMp3(const std::string& path);
+
+// The 16-bit samples of a raw file (a disk-driver recording).
+std::vector<int16_t> ReadRawSamples(const std::string& path);
+
+// A sine of `frequency` Hz and `amplitude` (of full scale) as 16-bit
+// samples, the same in each channel.
+std::vector<int16_t> SineSamples(double frequency, double amplitude, double seconds, int rate,
+                                 int channels);
