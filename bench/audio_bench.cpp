@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <random>
 #include <thread>
@@ -190,7 +189,7 @@ int main(int argc, char** argv) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     std::string dir, path = argc > 1 ? argv[1] : "";
     if (path.empty()) {
-        dir = MakeTempDir();
+        dir = MakeTemporaryFolder();
         path = dir + "/music.mp3";
         std::printf("encoding 95 s of music with lame...\n");
         if (!EncodeMp3(SynthesizedMusic(95), 44100, 2, path, 160)) {
@@ -208,6 +207,6 @@ int main(int argc, char** argv) {
     BenchCallback(stream);
     BenchSnapshot(stream);
     if (!dir.empty())
-        std::filesystem::remove_all(dir);
+        RemoveFolder(dir);
     return 0;
 }

@@ -134,7 +134,7 @@ static std::vector<std::string> FilesWithNoMusic(const std::string& dir) {
 }
 
 TEST(AudioStreams, FilesWithNoMusicOpenAsZeroAndNeverPlay) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     const std::vector<std::string> paths = FilesWithNoMusic(dir);
     ExpectInAudioChild("dummy", "", [&] {
         ASSERT_TRUE(OpenAudioDevice());
@@ -150,11 +150,11 @@ TEST(AudioStreams, FilesWithNoMusicOpenAsZeroAndNeverPlay) {
         EXPECT_FALSE(ReadMusicSpectrum(kMaxStreams + 1, spectrum.data()));
         EXPECT_EQ(spectrum, SentinelSpectrum());
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioStreams, OpenGivesSmallHandlesEvenWithNoDevice) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     ASSERT_TRUE(EncodeMp3(TestMusic(0.5), 44100, 2, dir + "/music.mp3"));
     ExpectInAudioChild("no-such-driver", "", [&] {
         EXPECT_FALSE(OpenAudioDevice());
@@ -173,11 +173,11 @@ TEST(AudioStreams, OpenGivesSmallHandlesEvenWithNoDevice) {
         EXPECT_FALSE(ReadMusicSpectrum(second, spectrum.data()));
         EXPECT_EQ(OpenMusicStream((dir + "/music.mp3").c_str()), second);
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioPlayback, DiskDriverRecordsTheDecodeOnceFromItsFirstSample) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     const std::string mp3 = dir + "/music.mp3", recording = dir + "/played.raw";
     ASSERT_TRUE(EncodeMp3(TestMusic(1.5), 44100, 2, mp3));
     ExpectInAudioChild("disk", recording, [&] {
@@ -191,11 +191,11 @@ TEST(AudioPlayback, DiskDriverRecordsTheDecodeOnceFromItsFirstSample) {
         SleepMs(100);
     });
     ExpectPlayedOnce(ReadRawSamples(recording), DecodeMp3(mp3), 4096);
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioPlayback, OtherRatesAndMonoPlayAtTheirPitch) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     const int band = 8; // a tone centred on this band at 44.1 kHz
     ASSERT_TRUE(
         EncodeMp3(SineSamples(band * kBinHz, 0.8, 1.0, 48000, 1), 48000, 1, dir + "/48k-mono.mp3"));
@@ -217,7 +217,7 @@ TEST(AudioPlayback, OtherRatesAndMonoPlayAtTheirPitch) {
             EXPECT_GT(snapshots, 10) << name;
         }
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioSpectrum, SineOnBandFourReadsAQuarterOfItsAmplitude) {
@@ -225,7 +225,7 @@ TEST(AudioSpectrum, SineOnBandFourReadsAQuarterOfItsAmplitude) {
     // periodic Hann window, gives |X[4]| / 512 = A / 4 and A / 8 in bands 3
     // and 5, nothing elsewhere. At A = 0.9 (no clipping after MP3's
     // ripple) that is 0.225; 0.02 allows for the 320 kbit/s encoding.
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     ASSERT_TRUE(
         EncodeMp3(SineSamples(4 * kBinHz, 0.9, 1.5, 44100, 2), 44100, 2, dir + "/sine.mp3"));
     ExpectInAudioChild("dummy", "", [&] {
@@ -247,11 +247,11 @@ TEST(AudioSpectrum, SineOnBandFourReadsAQuarterOfItsAmplitude) {
         });
         EXPECT_GT(snapshots, 50);
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioSpectrum, SilenceReadsZero) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     ASSERT_TRUE(EncodeMp3(std::vector<int16_t>(2 * 44100, 0), 44100, 2, dir + "/silence.mp3"));
     ExpectInAudioChild("dummy", "", [&] {
         ASSERT_TRUE(OpenAudioDevice());
@@ -264,11 +264,11 @@ TEST(AudioSpectrum, SilenceReadsZero) {
         });
         EXPECT_GT(snapshots, 50);
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioSpectrum, BufferUntouchedBeforeThePlayRequestAndAfterTheEnd) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     ASSERT_TRUE(EncodeMp3(SineSamples(1000, 0.5, 0.5, 44100, 2), 44100, 2, dir + "/tone.mp3"));
     ExpectInAudioChild("dummy", "", [&] {
         ASSERT_TRUE(OpenAudioDevice());
@@ -286,7 +286,7 @@ TEST(AudioSpectrum, BufferUntouchedBeforeThePlayRequestAndAfterTheEnd) {
         EXPECT_FALSE(ReadMusicSpectrum(stream, spectrum.data()));
         EXPECT_EQ(spectrum, SentinelSpectrum());
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioSpectrum, ToneShowsWithinOneDeviceBufferOfBecomingAudible) {
@@ -305,7 +305,7 @@ TEST(AudioSpectrum, ToneShowsWithinOneDeviceBufferOfBecomingAudible) {
     // on a loaded machine it falls behind. How far behind is measured from
     // the callbacks' own clock (their start times against the frames they
     // took), and the latest bounds move by that much.
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     const int silentFrames = 17640;
     std::vector<int16_t> samples(2 * silentFrames, 0);
     const std::vector<int16_t> tone = SineSamples(8 * kBinHz, 0.9, 0.6, 44100, 2);
@@ -352,13 +352,13 @@ TEST(AudioSpectrum, ToneShowsWithinOneDeviceBufferOfBecomingAudible) {
                     silentFrames / 44.1, audible * 1e3, (started - request) * 1e3,
                     (before - started) * 1e3, (shown - started) * 1e3, behind * 1e3);
     });
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 // Lays out a working folder for the demo binary: the real pictures and the
 // given music file as data/sound/dovevivaz.mp3.
 static std::string DemoFolderWithMusic(const std::function<bool(const std::string&)>& writeMusic) {
-    const std::string dir = MakeTempDir();
+    const std::string dir = MakeTemporaryFolder();
     fs::create_directories(dir + "/data/sound");
     fs::create_symlink(std::string(MOVRA_SOURCE_DIR) + "/data/pic", dir + "/data/pic");
     EXPECT_TRUE(writeMusic(dir + "/" + kMusicPath));
@@ -382,7 +382,7 @@ TEST(AudioDemo, BadMusicFileLeavesTheDemoRunningSilently) {
     const ChildResult result =
         RunDemoFor(dir, 2000, {"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"});
     EXPECT_EQ(result.status, 0) << result.errors;
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }
 
 TEST(AudioDemo, DemoPlaysItsMusicOnceFromTheFirstSecond) {
@@ -397,5 +397,5 @@ TEST(AudioDemo, DemoPlaysItsMusicOnceFromTheFirstSecond) {
     ExpectPlayedOnce(recorded, DecodeMp3(dir + "/" + kMusicPath), 4096);
     // The first request comes once the demo clock passes one second.
     EXPECT_LT(FirstSound(recorded) / 2, 44100u);
-    fs::remove_all(dir);
+    RemoveFolder(dir);
 }

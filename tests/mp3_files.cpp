@@ -9,17 +9,6 @@
 #include <fstream>
 #include <iterator>
 
-std::string MakeTempDir() {
-    char path[] = "/tmp/movra-audio-XXXXXX";
-    return mkdtemp(path) ? path : "";
-}
-
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
-}
-
 // Appends a little-endian integer of `bytes` bytes; called by WriteWav.
 static void PutLittleEndian(std::string& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)

@@ -7,11 +7,7 @@
 #include <string>
 #include <vector>
 
-// Makes a fresh private folder under /tmp and returns its path.
-std::string MakeTempDir();
-
-// Writes bytes to a file; false when it cannot.
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+#include "files.h"
 
 // Encodes interleaved 16-bit samples to an MP3 file at the given input rate
 // and channel count (320 kbit/s, or 160 at rates under 32 kHz); false when

@@ -85,29 +85,6 @@ Pixels MakePicture(int width, int height, int components,
     return picture;
 }
 
-std::string MakeTemporaryFolder() {
-    char path[] = "/tmp/movra-pictures-XXXXXX";
-    if (!mkdtemp(path))
-        return "";
-    return path;
-}
-
-void RemoveFolder(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 std::string CaptureStderr(const std::function<void()>& body) {
     std::fflush(stderr);
     std::FILE* capture = std::tmpfile();

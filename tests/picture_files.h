@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 // Pixels as libjpeg hands them over: rows top first, packed.
 struct Pixels {
     int width = 0;
@@ -27,16 +29,6 @@ Pixels DecodeStraight(const std::string& path);
 // A picture of the given size whose samples follow `sample(x, y, channel)`.
 Pixels MakePicture(int width, int height, int components,
                    const std::function<int(int, int, int)>& sample);
-
-// Makes a fresh empty folder under /tmp and returns its path.
-std::string MakeTemporaryFolder();
-
-// Removes a folder and everything in it.
-void RemoveFolder(const std::string& path);
-
-// Reads and writes whole files.
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Runs `body` with standard error going to a temporary file and returns what
 // it wrote.
