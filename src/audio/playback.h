@@ -76,6 +76,9 @@ int64_t ReadClockNanos();
 // began; called by the spectrum and tests.
 void ReadStreamClock(const MusicStream* stream, int64_t* frame, int64_t* nanos);
 
+// Prepares the spectrum's transform and window; called by OpenMusicStream.
+void PrepareSpectrum();
+
 // Fills one device buffer from the playing streams; called by the callback.
 void MixPlayingStreams(int16_t* out, int frames, int64_t now);
 

@@ -18,15 +18,18 @@ float g_spectrum[kSpectrumSize];
 
 constexpr int kBands = kSnapshotFrames / 2; // 256 magnitudes, 0 .. rate / 2
 
-// Prepared once, on the first snapshot: the transform, its window and buffers.
+// Prepared once, when the first stream opens: the transform, its window and
+// buffers, so that no tick allocates.
 static kiss_fftr_cfg s_transform;
 static float s_window[kSnapshotFrames];
 static float s_samples[kSnapshotFrames];
 static kiss_fft_cpx s_bins[kBands + 1];
 
-// Allocates the transform and fills the periodic Hann window; called by
-// TransformSnapshot the first time.
-static void PrepareTransform() {
+// Allocates the transform and fills the periodic Hann window once; called by
+// OpenMusicStream.
+void PrepareSpectrum() {
+    if (s_transform)
+        return;
     s_transform = kiss_fftr_alloc(kSnapshotFrames, 0, nullptr, nullptr);
     const double pi = std::acos(-1.0);
     for (int n = 0; n < kSnapshotFrames; ++n)
@@ -37,8 +40,6 @@ static void PrepareTransform() {
 // a full-scale sine centred on band k reads 0.25 there. Called by
 // ReadMusicSpectrum.
 static void TransformSnapshot(float* samples, float* spectrum) {
-    if (!s_transform)
-        PrepareTransform();
     for (int n = 0; n < kSnapshotFrames; ++n)
         samples[n] *= s_window[n];
     kiss_fftr(s_transform, samples, s_bins);
@@ -90,7 +91,7 @@ static bool CopyHistory(const MusicStream* stream, int64_t first, float* samples
 // with the buffer untouched, when the stream is not playing. Called by TickDemo.
 bool ReadMusicSpectrum(uint32_t handle, float* spectrum) {
     const MusicStream* stream = FindMusicStream(handle);
-    if (!stream || !spectrum || !g_audioDevice)
+    if (!stream || !spectrum || !g_audioDevice || !s_transform)
         return false;
     // A reader that slept through a third of a second of playing tries again.
     for (int attempt = 0; attempt < 3; ++attempt) {

@@ -133,6 +133,7 @@ uint32_t OpenMusicStream(const char* path) {
         FreeStream(stream);
         return 0;
     }
+    PrepareSpectrum();
     stream->decoderThread = std::thread(DecodeAhead, stream);
     g_streams[slot].store(stream, std::memory_order_release);
     return uint32_t(slot + 1);
