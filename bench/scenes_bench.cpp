@@ -3,11 +3,15 @@
 // allocations made during ticks. Run from the repository root under X:
 //     build/bench/scenes_bench [seconds per section]
 #include "app/app.h"
+#include "app/renderer.h"
 #include "app/screen.h"
 #include "app/ticks.h"
 #include "app/window.h"
+#include "assets/textures.h"
+#include "demo/scenes.h"
 #include "demo/timeline.h"
 
+#include <GL/gl.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +54,30 @@ static uint32_t FixedClock() {
 // Counts presents.
 static void CountPresent() {
     ++s_presents;
+}
+
+// Draws the background picture with the least GL there is: clear, one
+// textured quad in screen space, present. The floor for a picture scene.
+static void DrawBarePicture() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, kScreenWidth, 0, kScreenHeight, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glBindTexture(GL_TEXTURE_2D, g_textures[0]);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 1);
+    glVertex2f(0, 0);
+    glTexCoord2f(1, 1);
+    glVertex2f(kScreenWidth, 0);
+    glTexCoord2f(1, 0);
+    glVertex2f(kScreenWidth, kScreenHeight);
+    glTexCoord2f(0, 0);
+    glVertex2f(0, kScreenHeight);
+    glEnd();
+    PresentScreen();
 }
 
 // Runs `step` repeatedly for `seconds`; returns the calls per second.
@@ -105,8 +133,22 @@ int main(int argc, char** argv) {
     s_counting = false;
     double allocationsPerPresent = s_allocations / 200.0;
     double presentRate = RatePerSecond(seconds, PresentScreen);
-    std::printf("present-only loop: %.0f presents/s, %.1f heap allocations per present\n\n",
+    std::printf("present-only loop: %.0f presents/s, %.1f heap allocations per present\n",
                 presentRate, allocationsPerPresent);
+    // A second floor: the GL work of one full-screen picture, written bare.
+    double bareRate = RatePerSecond(seconds, DrawBarePicture);
+    s_allocations = 0;
+    s_counting = true;
+    for (int i = 0; i < 200; ++i)
+        DrawBarePicture();
+    s_counting = false;
+    double bareAllocations = s_allocations / 200.0 - allocationsPerPresent;
+    SetProjection(kScreenWidth, kScreenHeight);
+    glEnable(GL_DEPTH_TEST);
+    double sceneRate = RatePerSecond(seconds, [] { DrawPictureScene(0); });
+    std::printf("bare textured full-screen quad and present: %.0f/s, %.1f heap allocations beyond "
+                "the present's in the GL driver\nthe picture scene: %.0f/s (ratio %.2f)\n\n",
+                bareRate, bareAllocations, sceneRate, sceneRate / bareRate);
     std::printf("%-28s %9s %9s %7s %13s\n", "section", "ticks/s", "presents", "ratio",
                 "allocs beyond");
     for (const Section& section : sections) {
