@@ -216,7 +216,7 @@ TEST_F(DemoBinary, ScreenshotsFollowTheScript) {
         double seconds;    // after the demo started
         unsigned expected; // the recorded frame it should show; 45000 for the cube
     };
-    const Shot shots[] = {{1.5, 1500},   {10.0, 1500},  {30.7, 29500}, {36.0, 35000}, {50.0, 45000},
+    const Shot shots[] = {{1.8, 1500},   {10.0, 1500},  {30.7, 29500}, {36.0, 35000}, {50.0, 45000},
                           {65.0, 65000}, {75.0, 75000}, {85.0, 85000}, {93.0, 85000}};
     for (const Shot& shot : shots) {
         std::this_thread::sleep_until(started + std::chrono::duration<double>(shot.seconds));
