@@ -208,6 +208,6 @@ int main(int argc, char** argv) {
     }
     std::printf("\nratio: ticks/s x presents per tick / presents/s of the present-only loop"
                 "\nallocs/tick: heap allocations per tick, all of them (window system and GL driver"
-                "\nincluded); demo's own: those made from the demo's code");
+                "\nincluded); demo's own: those made from the demo's code\n");
     return 0;
 }
