@@ -368,8 +368,8 @@ def shaded_ellipse(img, cx, cy, rx, ry, base, light=(-0.5, -0.6), shine=0.5, rim
     diff = np.clip(u * lx + v * ly + nz * lz, 0.0, 1.0)
     col = np.asarray(base, np.float32) * (0.35 + 0.75 * diff)[..., None]
     col = col * (1.0 - rim * d ** 4)[..., None]
-    spec = np.clip(u * lx + v * ly + nz * lz, 0, 1) ** 24 * shine
-    col = col + np.asarray(hi_color, np.float32) * spec[..., None]
+    specular = np.clip(u * lx + v * ly + nz * lz, 0, 1) ** 24 * shine
+    col = col + np.asarray(hi_color, np.float32) * specular[..., None]
     sub = img[y0:y1, x0:x1]
     a = edge[..., None]
     sub *= 1.0 - a
@@ -1210,8 +1210,8 @@ def cylinder_field(img, x0, x1, base, lo=0.35, hi=1.25, light=0.35):
     u = np.clip((np.arange(w, dtype=np.float32) + 0.5 - x0) / max(1.0, x1 - x0), 0, 1) * 2 - 1
     nz = np.sqrt(np.clip(1 - u * u, 0, 1))
     k = lo + (hi - lo) * np.clip(nz * 0.8 - u * light, 0, 1)
-    spec = np.exp(-((u + 0.35) / 0.12) ** 2) * 0.6
-    col = np.asarray(base, np.float32)[None, :] * k[:, None] + spec[:, None]
+    specular = np.exp(-((u + 0.35) / 0.12) ** 2) * 0.6
+    col = np.asarray(base, np.float32)[None, :] * k[:, None] + specular[:, None]
     return np.broadcast_to(col[None, :, :], img.shape)
 
 
