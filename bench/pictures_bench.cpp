@@ -7,10 +7,6 @@
 // upload). Floors: a bare libjpeg decode of the same files straight into a
 // buffer, and a bare gluBuild2DMipmaps of the already-decoded pixels. The
 // figure is loader / (decode floor + upload floor), medians of the rounds.
-#include "app/app.h"
-#include "app/renderer.h"
-#include "app/screen.h"
-#include "app/window.h"
 #include "assets/textures.h"
 #include "picture_files.h"
 
@@ -25,7 +21,6 @@
 
 constexpr int kRounds = 15;
 
-
 // Reads the monotonic clock in seconds; called by every measurement.
 static double NowSeconds() {
     timespec now;
@@ -38,7 +33,6 @@ static double Median(std::vector<double> times) {
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
 }
-
 
 // Times LoadTexture on the ten pictures into a scratch table, then frees
 // the textures; called by main.
@@ -97,12 +91,8 @@ int main() {
         return 1;
     }
 
-    SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
-    if (!window)
+    if (!StartRendererForTests())
         return 1;
-    g_window = window;
-    InitRenderer(kScreenWidth, kScreenHeight);
     std::vector<Pixels> pictures;
     for (const char* path : kPicturePaths)
         pictures.push_back(DecodeStraight(path));

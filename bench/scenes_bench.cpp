@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
     setenv("MOVRA_NO_DIALOGS", "1", 0);
     SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return 1;
     InitDemo(window);

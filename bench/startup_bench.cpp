@@ -73,7 +73,7 @@ static uint32_t ReportFirstTick() {
 // The demo's own start-up up to its first tick, with or without the pictures.
 static int RunDemoStartUp(bool withPictures) {
     SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return 1;
     if (withPictures) {

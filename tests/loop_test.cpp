@@ -56,7 +56,7 @@ uint32_t CountingClock() {
 // the number of ticks, or 200 + the loop's status when that is not 0.
 int RunCountingDemo(bool quitDuringStartUp) {
     SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return 199;
     InitDemo(window);

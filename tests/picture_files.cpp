@@ -119,7 +119,7 @@ bool StartRendererForTests() {
     if (!std::getenv("DISPLAY"))
         return false;
     SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return false;
     g_window = window;

@@ -69,7 +69,7 @@ class StartupPicturesTest : public testing::Test {
             std::atexit(ListLoadedSlots);
             SetTickSourceForTests(EndOnFirstTick);
             SDL_Window* window =
-                CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+                CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
             if (!window)
                 return 125;
             InitDemo(window);

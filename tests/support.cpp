@@ -183,7 +183,7 @@ bool StartDemoInProcess() {
     setenv("DISPLAY", display.c_str(), 1);
     std::atexit(StopPrivateDisplay);
     SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return false;
     InitDemo(window);

@@ -6,7 +6,7 @@
 // Runs the demo; the result is the exit status (1 when there is no window).
 int main() {
     SDL_Window* window =
-        CreateMainWindow("Movra first demo", kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return 1;
     InitDemo(window);

@@ -6,6 +6,9 @@
 struct SDL_Window;
 union SDL_Event;
 
+// The demo window's title.
+constexpr const char* kWindowTitle = "Movra first demo";
+
 // Creates and shows the demo window with keyboard focus; null when it cannot
 // be made. `style` holds window flags; 0 chooses them by `fullscreen`, and
 // the full-screen choice covers the whole display and hides the cursor.
