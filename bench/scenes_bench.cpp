@@ -3,10 +3,10 @@
 // allocations made during ticks. Run from the repository root under X:
 //     build/bench/scenes_bench [seconds per section]
 #include "app/app.h"
-#include "app/renderer.h"
-#include "app/screen.h"
-#include "app/ticks.h"
-#include "app/window.h"
+#include "platform/renderer.h"
+#include "platform/screen.h"
+#include "platform/ticks.h"
+#include "platform/window.h"
 #include "assets/textures.h"
 #include "demo/scenes.h"
 #include "demo/timeline.h"
@@ -98,6 +98,22 @@ static void CountPresent() {
     ++s_presents;
 }
 
+// Presents and shows the frame in the window, as a tick that draws one
+// frame ends: the floor of every tick.
+static void PresentAndShow() {
+    PresentScreen();
+    TakeFinishedFrame();
+    ShowFrameInWindow();
+}
+
+// Runs one tick as the main loop does: the script, then the tick's last
+// finished frame shown in the window.
+static void TickAndShow() {
+    TickDemo();
+    if (TakeFinishedFrame())
+        ShowFrameInWindow();
+}
+
 // Draws the background picture with the least GL there is: clear, one
 // textured quad in screen space, present. The floor for a picture scene.
 static void DrawBarePicture() {
@@ -119,7 +135,7 @@ static void DrawBarePicture() {
     glTexCoord2f(0, 0);
     glVertex2f(0, kScreenHeight);
     glEnd();
-    PresentScreen();
+    PresentAndShow();
 }
 
 // Runs `step` repeatedly for `seconds`; returns the calls per second.
@@ -155,8 +171,8 @@ int main(int argc, char** argv) {
     if (!window)
         return 1;
     InitDemo(window);
-    SetTickSourceForTests(FixedClock);
-    SetPresentHookForTests(CountPresent);
+    SetTickSource(FixedClock);
+    SetPresentHook(CountPresent);
     g_startTick = 0;
 
     struct Section {
@@ -177,9 +193,9 @@ int main(int argc, char** argv) {
     };
     // Warm up, then count what one present allocates inside the window system
     // and the GL driver, to tell it apart from what a tick adds.
-    RatePerSecond(seconds / 2, PresentScreen);
-    double allocationsPerPresent = AllocationsPerCall(200, PresentScreen);
-    double presentRate = RatePerSecond(seconds, PresentScreen);
+    RatePerSecond(seconds / 2, PresentAndShow);
+    double allocationsPerPresent = AllocationsPerCall(200, PresentAndShow);
+    double presentRate = RatePerSecond(seconds, PresentAndShow);
     std::printf("present-only loop: %.0f presents/s, %.1f heap allocations per present\n",
                 presentRate, allocationsPerPresent);
     // A second floor: the GL work of one full-screen picture, written bare.
@@ -187,7 +203,11 @@ int main(int argc, char** argv) {
     double bareAllocations = AllocationsPerCall(200, DrawBarePicture) - allocationsPerPresent;
     SetProjection(kScreenWidth, kScreenHeight);
     glEnable(GL_DEPTH_TEST);
-    double sceneRate = RatePerSecond(seconds, [] { DrawPictureScene(0); });
+    double sceneRate = RatePerSecond(seconds, [] {
+        DrawPictureScene(0);
+        TakeFinishedFrame();
+        ShowFrameInWindow();
+    });
     std::printf("bare textured full-screen quad and present: %.0f/s, %.1f heap allocations beyond "
                 "the present's in the GL driver\nthe picture scene: %.0f/s (ratio %.2f)\n\n",
                 bareRate, bareAllocations, sceneRate, sceneRate / bareRate);
@@ -196,11 +216,11 @@ int main(int argc, char** argv) {
     for (const Section& section : sections) {
         s_ticks = section.t;
         s_presents = 0;
-        TickDemo();
+        TickAndShow();
         long presentsPerTick = s_presents;
-        double tickRate = RatePerSecond(seconds, TickDemo);
+        double tickRate = RatePerSecond(seconds, TickAndShow);
         // Allocations over a fixed number of ticks, after the warm-up above.
-        double allocationsPerTick = AllocationsPerCall(200, TickDemo);
+        double allocationsPerTick = AllocationsPerCall(200, TickAndShow);
         double ratio = presentsPerTick ? tickRate * presentsPerTick / presentRate : 0;
         double ownPerTick = double(s_ownAllocations) / 200;
         std::printf("%-28s %9.0f %9ld %7.2f %12.2f %11.2f\n", section.name, tickRate,

@@ -5,11 +5,11 @@
 // Each round starts this program again in one of three roles and times it
 // from just before the spawn to the moment the role reports.
 #include "app/app.h"
-#include "app/messages.h"
-#include "app/renderer.h"
-#include "app/screen.h"
-#include "app/ticks.h"
-#include "app/window.h"
+#include "platform/messages.h"
+#include "platform/renderer.h"
+#include "platform/screen.h"
+#include "platform/ticks.h"
+#include "platform/window.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -64,9 +64,9 @@ static uint32_t ReportFirstTick() {
     if (!reported) {
         reported = true;
         ReportArrival();
-        RequestQuit();
+        RequestQuit(0);
     }
-    SetTickSourceForTests(nullptr);
+    SetTickSource(nullptr);
     return ReadTickCount();
 }
 
@@ -82,7 +82,7 @@ static int RunDemoStartUp(bool withPictures) {
         g_window = window;
         InitRenderer(kScreenWidth, kScreenHeight);
     }
-    SetTickSourceForTests(ReportFirstTick);
+    SetTickSource(ReportFirstTick);
     return RunDemo();
 }
 

@@ -2,7 +2,7 @@
 // of the 32-bit tick count.
 #include "support.h"
 
-#include "app/ticks.h"
+#include "platform/ticks.h"
 #include "demo/timeline.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ TEST(DemoClock, StartTickIsCapturedAtProcessStart) {
 }
 
 TEST(DemoClock, DemoTimeIsTheUnsignedDifferenceAcrossAWrap) {
-    SetTickSourceForTests(FixedClock);
+    SetTickSource(FixedClock);
     // Start 300 ms before the tick count wraps, read it 200 ms after.
     g_startTick = 0xFFFFFFFFu - 299u;
     s_ticks = 200;
@@ -36,14 +36,14 @@ TEST(DemoClock, DemoTimeIsTheUnsignedDifferenceAcrossAWrap) {
     s_ticks = 5 + 0x7FFFFFF0u;
     TickDemo();
     EXPECT_EQ(g_demoTime, int32_t(0x7FFFFFF0));
-    SetTickSourceForTests(nullptr);
+    SetTickSource(nullptr);
 }
 
 TEST(DemoClock, TickCountIsTheMonotonicClockInMilliseconds) {
-    SetTickSourceForTests(FixedClock);
+    SetTickSource(FixedClock);
     s_ticks = 12345;
     EXPECT_EQ(ReadTickCount(), 12345u);
-    SetTickSourceForTests(nullptr);
+    SetTickSource(nullptr);
 
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);

@@ -3,10 +3,10 @@
 #include "support.h"
 
 #include "app/app.h"
-#include "app/messages.h"
-#include "app/screen.h"
-#include "app/ticks.h"
-#include "app/window.h"
+#include "platform/messages.h"
+#include "platform/screen.h"
+#include "platform/ticks.h"
+#include "platform/window.h"
 
 #include <SDL.h>
 #include <cstdlib>
@@ -53,7 +53,7 @@ uint32_t CountingClock() {
 }
 
 // Runs the demo's real start-up and loop with the counting clock; exits with
-// the number of ticks, or 200 + the loop's status when that is not 0.
+// 100 x the loop's status + the number of ticks.
 int RunCountingDemo(bool quitDuringStartUp) {
     SDL_Window* window =
         CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
@@ -61,10 +61,10 @@ int RunCountingDemo(bool quitDuringStartUp) {
         return 199;
     InitDemo(window);
     if (quitDuringStartUp)
-        RequestQuit();
-    SetTickSourceForTests(CountingClock);
+        RequestQuit(0);
+    SetTickSource(CountingClock);
     int status = RunDemo();
-    return status != 0 ? 200 + status : s_ticks;
+    return status * 100 + s_ticks;
 }
 
 class MainLoop : public testing::Test {
@@ -90,7 +90,7 @@ TEST_F(MainLoop, DisplayTooSmallQuitsBeforeTheFirstTick) {
         return RunCountingDemo(false);
     });
     StopPrivateDisplay();
-    EXPECT_EQ(child.status, 0) << child.errors;
+    EXPECT_EQ(child.status, 100) << "status 1 and no tick: " << child.errors;
     EXPECT_NE(child.errors.find("Error: Display Mode Not Compatible"), std::string::npos)
         << child.errors;
 }

@@ -2,9 +2,9 @@
 #include "picture_files.h"
 
 #include "app/app.h"
-#include "app/renderer.h"
-#include "app/screen.h"
-#include "app/window.h"
+#include "platform/renderer.h"
+#include "platform/screen.h"
+#include "platform/window.h"
 
 #include <cstdio>
 #include <cstdlib>

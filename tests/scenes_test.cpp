@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/renderer.h"
-#include "app/screen.h"
+#include "platform/renderer.h"
+#include "platform/screen.h"
 #include "assets/textures.h"
 #include "audio/audio.h"
 #include "demo/scenes.h"
@@ -99,11 +99,11 @@ class Scenes : public testing::Test {
         std::memcpy(saved, g_textures, sizeof saved);
         UseFakeClock(0);
         g_spectrum[0] = 0;
-        SetPresentHookForTests(CapturePresent);
+        SetPresentHook(CapturePresent);
         ResetPresents();
     }
     void TearDown() override {
-        SetPresentHookForTests(nullptr);
+        SetPresentHook(nullptr);
         std::memcpy(g_textures, saved, sizeof saved);
     }
     // Runs one tick at demo time t and returns the frames it presented.

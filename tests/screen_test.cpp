@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
-#include "app/renderer.h"
-#include "app/screen.h"
+#include "platform/renderer.h"
+#include "platform/screen.h"
 
 #include <GL/gl.h>
 #include <X11/Xlib.h>
@@ -52,7 +52,9 @@ TEST_F(VirtualScreen, KeepsColourAndDepthAcrossAPresent) {
     glClearColor(0, 0, 0, 0);
     glClearDepth(1.0);
     PresentScreen();
+    ShowFrameInWindow();
     PresentScreen();
+    ShowFrameInWindow();
 
     std::vector<uint8_t> screen = ReadScreen();
     Rgb centre = PixelAt(screen, 320, 240);
@@ -83,6 +85,7 @@ TEST_F(VirtualScreen, PresentShowsItLetterboxedInTheWindow) {
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(0, 0, 0, 0);
     PresentScreen();
+    ShowFrameInWindow();
 
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);

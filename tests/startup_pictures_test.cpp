@@ -1,9 +1,9 @@
 // The pictures at the real start-up: a missing or corrupt picture ends the
 // demo before its first tick, in a child and in the real binary.
 #include "app/app.h"
-#include "app/screen.h"
-#include "app/ticks.h"
-#include "app/window.h"
+#include "platform/screen.h"
+#include "platform/ticks.h"
+#include "platform/window.h"
 #include "assets/textures.h"
 #include "picture_files.h"
 #include "support.h"
@@ -67,7 +67,7 @@ class StartupPicturesTest : public testing::Test {
             setenv("MOVRA_NO_DIALOGS", "1", 1);
             setenv("SDL_AUDIODRIVER", "dummy", 1);
             std::atexit(ListLoadedSlots);
-            SetTickSourceForTests(EndOnFirstTick);
+            SetTickSource(EndOnFirstTick);
             SDL_Window* window =
                 CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
             if (!window)

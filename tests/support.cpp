@@ -2,9 +2,9 @@
 #include "support.h"
 
 #include "app/app.h"
-#include "app/screen.h"
-#include "app/ticks.h"
-#include "app/window.h"
+#include "platform/screen.h"
+#include "platform/ticks.h"
+#include "platform/window.h"
 #include "demo/timeline.h"
 
 #include <algorithm>
@@ -158,7 +158,7 @@ void UseFakeClock(uint32_t ticks) {
     g_startTick = 0;
     s_fakeTicks = ticks;
     s_fakeReads = 0;
-    SetTickSourceForTests(ReadFakeTicks);
+    SetTickSource(ReadFakeTicks);
 }
 
 void SetFakeTicks(uint32_t ticks) {

@@ -1,17 +1,15 @@
 // The demo's start-up, main loop and shutdown.
 #include "app/app.h"
 
-#include "app/renderer.h"
-#include "app/screen.h"
-#include "app/window.h"
 #include "assets/textures.h"
 #include "audio/audio.h"
 #include "demo/timeline.h"
-
-#include <SDL.h>
+#include "platform/messages.h"
+#include "platform/renderer.h"
+#include "platform/screen.h"
+#include "platform/window.h"
 
 bool g_fullscreen = true;
-SDL_Window* g_window;
 ClientRect g_clientRect;
 
 // Stores the window, sets up the renderer and loads the pictures in slot
@@ -25,34 +23,34 @@ void InitDemo(SDL_Window* window) {
         LoadTexture(g_textures, kPicturePaths[slot], slot);
 }
 
-// Starts the music and runs the loop: every waiting event is handled before
-// the next tick, and a quit ends the loop. Called by main.
+// Starts the music and runs the loop: every waiting message is handled
+// before the next tick, and a quit ends the loop. A tick that presented
+// shows its last finished frame; one that drew nothing rests until the next
+// message or millisecond. Called by main.
 int RunDemo() {
     OpenAudioDevice();
     g_musicStream = OpenMusicStream(kMusicPath);
-    SDL_Event event;
+    int exitStatus = 0;
     for (;;) {
-        if (SDL_PollEvent(&event)) {
-            if (event.type == SDL_QUIT)
-                break;
-            WindowProc(event);
-        } else {
-            TickDemo();
-        }
+        const MessageKind message = HandleNextMessage(&exitStatus);
+        if (message == MessageKind::kQuit)
+            break;
+        if (message == MessageKind::kHandled)
+            continue;
+        TickDemo();
+        if (TakeFinishedFrame())
+            ShowFrameInWindow();
+        else
+            WaitForMessage(1);
     }
     ShutdownDemo();
-    return 0; // every quit in the demo carries code 0
+    return exitStatus;
 }
 
 // Releases the window-system resources; called by RunDemo.
 void ShutdownDemo() {
-    if (g_glContext) {
-        DestroyVirtualScreen();
-        SDL_GL_MakeCurrent(g_window, nullptr);
-        SDL_GL_DeleteContext(g_glContext);
-        g_glContext = nullptr;
-    }
+    ReleaseRenderer();
     if (g_fullscreen)
-        SDL_ShowCursor(SDL_ENABLE);
-    SDL_Quit();
+        ShowMouseCursor();
+    CloseWindowSystem();
 }

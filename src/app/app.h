@@ -11,7 +11,6 @@ struct ClientRect {
 };
 
 extern bool g_fullscreen;       // always true: the demo runs full screen
-extern SDL_Window* g_window;    // the demo window, stored by InitDemo
 extern ClientRect g_clientRect; // its client area: the virtual screen
 
 // Stores the window, sets up the renderer and loads the ten pictures;

@@ -1,7 +1,7 @@
 // The process entry: create the window, start the demo, run it.
 #include "app/app.h"
-#include "app/screen.h"
-#include "app/window.h"
+#include "platform/screen.h"
+#include "platform/window.h"
 
 // Runs the demo; the result is the exit status (1 when there is no window).
 int main() {

@@ -1,8 +1,8 @@
 // The JPEG loader.
 #include "assets/jpeg.h"
 
-#include "app/app.h"
-#include "app/messages.h"
+#include "platform/window.h"
+#include "platform/messages.h"
 
 #include <csetjmp>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The texture table.
 #include "assets/textures.h"
 
-#include "app/app.h"
-#include "app/messages.h"
+#include "platform/window.h"
+#include "platform/messages.h"
 #include "assets/jpeg.h"
 
 #include <GL/gl.h>

@@ -1,6 +1,6 @@
 // The spinning cube that pulses with the bass.
-#include "app/screen.h"
-#include "app/ticks.h"
+#include "platform/screen.h"
+#include "platform/ticks.h"
 #include "assets/textures.h"
 #include "audio/audio.h"
 #include "demo/scenes.h"

@@ -1,5 +1,5 @@
 // Full-screen picture scenes.
-#include "app/screen.h"
+#include "platform/screen.h"
 #include "assets/textures.h"
 #include "demo/scenes.h"
 

@@ -1,5 +1,5 @@
 // The two additive sprites of the opening section.
-#include "app/screen.h"
+#include "platform/screen.h"
 #include "assets/textures.h"
 #include "demo/scenes.h"
 #include "demo/timeline.h"

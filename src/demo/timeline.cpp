@@ -1,7 +1,7 @@
 // The demo clock and the script.
 #include "demo/timeline.h"
 
-#include "app/ticks.h"
+#include "platform/ticks.h"
 #include "audio/audio.h"
 #include "demo/scenes.h"
 

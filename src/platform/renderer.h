@@ -19,3 +19,6 @@ bool SetupPixelFormat(SDL_Window* window);
 // Sets the viewport and the 45-degree perspective for a client size; a
 // height of 0 counts as 1. Called by InitRenderer.
 void SetProjection(int width, int height);
+
+// Releases the virtual screen and the GL context; called by ShutdownDemo.
+void ReleaseRenderer();

@@ -14,7 +14,7 @@ struct ScreenRect {
 };
 
 // Fits 4:3 into a window of the given size, centred, as large as it goes;
-// called by PresentScreen.
+// called by ShowFrameInWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight);
 
 // Creates the virtual screen (RGBA colour, depth of at least 16 bits) and
@@ -25,15 +25,26 @@ bool CreateVirtualScreen();
 // Releases the virtual screen; called by ShutdownDemo.
 void DestroyVirtualScreen();
 
-// Copies the virtual screen to the window, scaled with black bars beside
-// it, and swaps the window's buffers. The virtual screen keeps its colour
-// and depth. Called at the end of every scene.
+// Marks the frame in the virtual screen as finished, then runs the present
+// hook. Nothing reaches the window here: the main loop shows the tick's last
+// finished frame once the tick is over. Called at the end of every scene.
 void PresentScreen();
 
-// Calls `hook` after every present (null removes it); called by tests and
-// benchmarks only.
-void SetPresentHookForTests(void (*hook)());
+// Tells whether a scene presented since the last call, and forgets it; called
+// after every tick by the main loop and by offline rendering.
+bool TakeFinishedFrame();
+
+// Copies the virtual screen to the window, scaled into the letterbox with
+// black bars beside it, and swaps the window's buffers; the virtual screen
+// keeps its colour and depth. Called by the main loop after a tick that
+// presented.
+void ShowFrameInWindow();
+
+// Calls `hook` after every present (null removes it): offline rendering
+// takes each finished frame through it, and tests and benchmarks watch the
+// presents with it.
+void SetPresentHook(void (*hook)());
 
 // Reads the virtual screen as RGBA, bottom row first, into 640 x 480 x 4
-// bytes; called by tests and benchmarks.
+// bytes; called by offline rendering, tests and benchmarks.
 void ReadVirtualScreen(uint8_t* rgba);

@@ -1,11 +1,13 @@
 // The demo window and the full-screen display.
-#include "app/window.h"
+#include "platform/window.h"
 
-#include "app/messages.h"
-#include "app/screen.h"
+#include "platform/messages.h"
+#include "platform/screen.h"
 
 #include <SDL.h>
 #include <cstdio>
+
+SDL_Window* g_window;
 
 // Where the full-screen window goes: the whole desktop, or 640 x 480 at the
 // top left when the desktop mode cannot be read. Set by EnterFullscreenMode.
@@ -23,7 +25,7 @@ void EnterFullscreenMode() {
     }
     if (desktop.w < kScreenWidth || desktop.h < kScreenHeight) {
         ShowErrorMessage(nullptr, "Display Mode Not Compatible");
-        RequestQuit();
+        RequestQuit(1);
     }
 }
 
@@ -99,13 +101,23 @@ void WindowProc(const SDL_Event& event) {
     case SDL_WINDOWEVENT:
         // Paint requests draw nothing: the window shows the last present.
         if (event.window.event == SDL_WINDOWEVENT_CLOSE)
-            RequestQuit();
+            RequestQuit(0);
         break;
     case SDL_KEYDOWN:
         if (event.key.keysym.sym == SDLK_ESCAPE)
-            RequestQuit();
+            RequestQuit(0);
         break;
     default:
         break;
     }
+}
+
+// Shows the cursor hidden by CreateMainWindow; called by ShutdownDemo.
+void ShowMouseCursor() {
+    SDL_ShowCursor(SDL_ENABLE);
+}
+
+// Ends SDL, which closes the window and the audio device; called by ShutdownDemo.
+void CloseWindowSystem() {
+    SDL_Quit();
 }

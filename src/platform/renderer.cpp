@@ -1,9 +1,9 @@
 // The rendering context.
-#include "app/renderer.h"
+#include "platform/renderer.h"
 
-#include "app/app.h"
-#include "app/messages.h"
-#include "app/screen.h"
+#include "platform/window.h"
+#include "platform/messages.h"
+#include "platform/screen.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -37,7 +37,7 @@ void InitRenderer(int width, int height) {
     if (g_glContext)
         SDL_GL_MakeCurrent(g_window, g_glContext);
     if (!SetupPixelFormat(g_window))
-        RequestQuit();
+        RequestQuit(1);
     // Vsync where the driver allows it: adaptive first, else plain; a refusal
     // leaves the loop unthrottled.
     if (SDL_GL_SetSwapInterval(-1) != 0)
@@ -58,4 +58,14 @@ void SetProjection(int width, int height) {
     gluPerspective(45.0, double(width) / double(height), 0.5, 150.0);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+}
+
+// Makes no context current and deletes the demo's; called by ShutdownDemo.
+void ReleaseRenderer() {
+    if (!g_glContext)
+        return;
+    DestroyVirtualScreen();
+    SDL_GL_MakeCurrent(g_window, nullptr);
+    SDL_GL_DeleteContext(g_glContext);
+    g_glContext = nullptr;
 }

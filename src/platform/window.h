@@ -6,6 +6,8 @@
 struct SDL_Window;
 union SDL_Event;
 
+extern SDL_Window* g_window; // the demo window, stored by InitDemo
+
 // The demo window's title.
 constexpr const char* kWindowTitle = "Movra first demo";
 
@@ -25,3 +27,11 @@ void EnterFullscreenMode();
 // paint requests draw nothing, everything else is ignored. Called by the
 // main loop.
 void WindowProc(const SDL_Event& event);
+
+// Shows the mouse cursor again after the full-screen run; called by
+// ShutdownDemo.
+void ShowMouseCursor();
+
+// Closes the window, the audio device and the window system; called last by
+// ShutdownDemo.
+void CloseWindowSystem();

@@ -7,6 +7,7 @@
 // Reads the tick count; called by the demo clock and the cube's spin.
 uint32_t ReadTickCount();
 
-// Replaces the clock with `source` (null restores the real one); called by
-// tests and benchmarks only, never by the demo itself.
-void SetTickSourceForTests(uint32_t (*source)());
+// Replaces the clock with `source` (null restores the real one): the
+// virtual clock of offline rendering, also used by tests and benchmarks;
+// never by the demo itself.
+void SetTickSource(uint32_t (*source)());

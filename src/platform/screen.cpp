@@ -1,7 +1,7 @@
 // The virtual screen and the present.
-#include "app/screen.h"
+#include "platform/screen.h"
 
-#include "app/app.h"
+#include "platform/window.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -22,8 +22,9 @@ static GLuint s_framebuffer;
 static GLuint s_colourBuffer;
 static GLuint s_depthBuffer;
 static void (*s_presentHook)();
+static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
 
-// Fits 4:3 into the window; called by PresentScreen.
+// Fits 4:3 into the window; called by ShowFrameInWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
     ScreenRect rect = {0, 0, windowWidth, windowHeight};
     if (int64_t(windowWidth) * kScreenHeight > int64_t(windowHeight) * kScreenWidth) {
@@ -97,7 +98,7 @@ void DestroyVirtualScreen() {
 }
 
 // Clears one of the black bars beside the virtual screen in the window, if
-// it has any area; called by PresentScreen with the scissor test on.
+// it has any area; called by ShowFrameInWindow with the scissor test on.
 static void ClearBar(int x, int y, int width, int height) {
     if (width <= 0 || height <= 0)
         return;
@@ -105,17 +106,33 @@ static void ClearBar(int x, int y, int width, int height) {
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
-// Shows the virtual screen in the window; called at the end of every scene.
+// Marks the frame finished and runs the hook; called at the end of every scene.
 void PresentScreen() {
+    s_framePresented = true;
+    if (s_presentHook)
+        s_presentHook();
+}
+
+// Tells whether a frame was presented since the last call; called after every tick.
+bool TakeFinishedFrame() {
+    const bool presented = s_framePresented;
+    s_framePresented = false;
+    return presented;
+}
+
+// Shows the virtual screen in the window; called by the main loop.
+void ShowFrameInWindow() {
     if (!s_framebuffer)
         return;
     int windowWidth = 0, windowHeight = 0;
     SDL_GL_GetDrawableSize(g_window, &windowWidth, &windowHeight);
     ScreenRect rect = FitVirtualScreen(windowWidth, windowHeight);
 
-    // The scenes' clear colour, colour mask and scissor survive the present.
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
+    // The window's framebuffer is bound before the scenes' clear colour,
+    // colour mask and scissor are saved and after they are restored, so the
+    // restore never touches the virtual screen's draw buffer.
     s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glClearColor(0, 0, 0, 1);
     glEnable(GL_SCISSOR_TEST);
@@ -129,16 +146,16 @@ void PresentScreen() {
     glPopAttrib();
     SDL_GL_SwapWindow(g_window);
     s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, s_framebuffer);
-    if (s_presentHook)
-        s_presentHook();
 }
 
-// Installs a hook run after every present; called by tests and benchmarks.
-void SetPresentHookForTests(void (*hook)()) {
+// Installs a hook run after every present; called by offline rendering,
+// tests and benchmarks.
+void SetPresentHook(void (*hook)()) {
     s_presentHook = hook;
 }
 
-// Reads back the virtual screen; called by tests and benchmarks.
+// Reads back the virtual screen; called by offline rendering, tests and
+// benchmarks.
 void ReadVirtualScreen(uint8_t* rgba) {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);

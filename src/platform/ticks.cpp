@@ -1,5 +1,5 @@
 // The system tick count.
-#include "app/ticks.h"
+#include "platform/ticks.h"
 
 #include <time.h>
 
@@ -20,7 +20,7 @@ uint32_t ReadTickCount() {
     return s_tickSource ? s_tickSource() : ReadMonotonicMilliseconds();
 }
 
-// Replaces the clock source; called by tests and benchmarks only.
-void SetTickSourceForTests(uint32_t (*source)()) {
+// Replaces the clock source; called by offline rendering, tests and benchmarks.
+void SetTickSource(uint32_t (*source)()) {
     s_tickSource = source;
 }

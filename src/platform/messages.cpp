@@ -1,0 +1,53 @@
+// Messages to the user and to the main loop.
+#include "platform/messages.h"
+
+#include "platform/window.h"
+
+#include <SDL.h>
+#include <cstdio>
+#include <cstdlib>
+
+// Reports an error on standard error and in a modal box; called by start-up
+// checks and the picture loader.
+void ShowErrorMessage(SDL_Window* owner, const char* text) {
+    std::fprintf(stderr, "Error: %s\n", text);
+    std::fflush(stderr);
+    if (std::getenv("MOVRA_NO_DIALOGS"))
+        return;
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, owner);
+}
+
+// The event type of the demo's own quits, which carry their exit status in
+// user.code; registered on first use. Called by RequestQuit and
+// HandleNextMessage.
+static uint32_t QuitEventType() {
+    static const uint32_t type = SDL_RegisterEvents(1);
+    return type;
+}
+
+// Pushes a quit carrying an exit status; called by the window procedure and
+// by start-up checks that cannot go on.
+void RequestQuit(int exitStatus) {
+    SDL_Event quit = {};
+    quit.type = QuitEventType();
+    quit.user.code = exitStatus;
+    SDL_PushEvent(&quit);
+}
+
+// Takes one event and dispatches it, or reports a quit; called by the main loop.
+MessageKind HandleNextMessage(int* exitStatus) {
+    SDL_Event event;
+    if (!SDL_PollEvent(&event))
+        return MessageKind::kNone;
+    if (event.type == SDL_QUIT || event.type == QuitEventType()) {
+        *exitStatus = event.type == SDL_QUIT ? 0 : event.user.code;
+        return MessageKind::kQuit;
+    }
+    WindowProc(event);
+    return MessageKind::kHandled;
+}
+
+// Sleeps until an event is queued or the time is up; called by the main loop.
+void WaitForMessage(int milliseconds) {
+    SDL_WaitEventTimeout(nullptr, milliseconds);
+}

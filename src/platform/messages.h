@@ -1,0 +1,28 @@
+// Messages to the user and to the main loop: error boxes, quit requests and
+// the message queue.
+#pragma once
+
+struct SDL_Window;
+
+// Writes "Error: <text>" to standard error, then shows a modal box captioned
+// "Error" over `owner` (may be null) unless MOVRA_NO_DIALOGS is set. Called
+// by the window, the renderer and the picture loader.
+void ShowErrorMessage(SDL_Window* owner, const char* text);
+
+// Queues a quit carrying `exitStatus` that the main loop takes before its
+// next tick; the caller carries on. Called by the window procedure (0) and
+// by start-up checks that cannot go on (1).
+void RequestQuit(int exitStatus);
+
+// What HandleNextMessage found in the queue.
+enum class MessageKind { kNone, kHandled, kQuit };
+
+// Takes one message from the queue: a quit gives kQuit and its exit status
+// (0 for a quit the window system sent, as on SIGINT or SIGTERM); any other
+// message goes to WindowProc. kNone when the queue is empty. Called by the
+// main loop.
+MessageKind HandleNextMessage(int* exitStatus);
+
+// Waits until a message arrives or `milliseconds` pass, leaving the message
+// queued; called by the main loop after a tick that drew nothing.
+void WaitForMessage(int milliseconds);
