@@ -65,21 +65,29 @@ static bool DecodeUnderTrap(JpegLoad* load) {
 
 // Opens and decodes one picture; called by LoadTexture.
 Image* LoadJpegImage(const char* path, JpegOutcome* outcome) {
-    JpegLoad load = {};
-    load.file = std::fopen(path, "rb");
-    if (!load.file) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
         ShowErrorMessage(g_window, "Unable to load JPG File!");
         if (outcome)
             *outcome = JpegOutcome::kMissingFile;
         return nullptr;
     }
+    Image* image = DecodeJpegFile(file, outcome);
+    std::fclose(file);
+    return image;
+}
+
+// Decodes the picture in an open file; called by LoadJpegImage and the
+// loader's fuzz target.
+Image* DecodeJpegFile(std::FILE* file, JpegOutcome* outcome) {
+    JpegLoad load = {};
+    load.file = file;
     // Warnings keep the standard behaviour: the first one of the picture
     // is printed and decoding goes on.
     load.cinfo.err = jpeg_std_error(&load.trap.manager);
     load.trap.manager.error_exit = TrapJpegError;
     bool decoded = DecodeUnderTrap(&load);
     jpeg_destroy_decompress(&load.cinfo);
-    std::fclose(load.file);
     if (!decoded) {
         FreeJpegImage(load.image);
         load.image = nullptr;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct jpeg_decompress_struct;
 
@@ -27,6 +28,12 @@ enum class JpegOutcome {
 // stderr). Never ends the process. `outcome`, when given, says which.
 // Free the result with FreeJpegImage. Called by LoadTexture.
 Image* LoadJpegImage(const char* path, JpegOutcome* outcome = nullptr);
+
+// Decodes the picture in `file`, an open file read from its current
+// position (a memory stream from fmemopen will do); null, after libjpeg's
+// message on stderr, when libjpeg gives up. The file stays open. Called by
+// LoadJpegImage and the loader's fuzz target.
+Image* DecodeJpegFile(std::FILE* file, JpegOutcome* outcome = nullptr);
 
 // Reads the header and every row of the picture behind `cinfo` into
 // `image`, which takes ownership of the pixels it allocates. A fatal error
