@@ -153,6 +153,22 @@ TEST(AudioStreams, FilesWithNoMusicOpenAsZeroAndNeverPlay) {
     RemoveFolder(dir);
 }
 
+TEST(AudioStreams, WholeFileDecodeIsLibmpg123sOwnOrNothing) {
+    const std::string dir = MakeTemporaryFolder();
+    ASSERT_TRUE(EncodeMp3(TestMusic(1.5), 44100, 2, dir + "/music.mp3"));
+    std::vector<std::string> paths = FilesWithNoMusic(dir);
+    paths.insert(paths.begin(), dir + "/music.mp3");
+    for (const std::string& path : paths) {
+        const std::vector<uint8_t> bytes = ReadFileBytes(path);
+        std::vector<int16_t> samples = {1, 2, 3};
+        const bool playable = DecodeMusicFile(bytes.data(), bytes.size(), &samples);
+        EXPECT_EQ(playable, path == paths[0]) << path;
+        // The same samples as a straight decode, across many ring-sized reads.
+        EXPECT_EQ(samples, playable ? DecodeMp3(path) : std::vector<int16_t>()) << path;
+    }
+    RemoveFolder(dir);
+}
+
 TEST(AudioStreams, OpenGivesSmallHandlesEvenWithNoDevice) {
     const std::string dir = MakeTemporaryFolder();
     ASSERT_TRUE(EncodeMp3(TestMusic(0.5), 44100, 2, dir + "/music.mp3"));

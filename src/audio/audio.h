@@ -2,7 +2,9 @@
 // spectrum of what is audible now.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 constexpr const char* kMusicPath = "data/sound/dovevivaz.mp3";
 constexpr int kSpectrumSize = 512;
@@ -25,3 +27,9 @@ bool PlayMusicStream(uint32_t stream);
 // Writes the spectrum of what is audible now into spectrum[0..255]; false,
 // with the buffer untouched, when nothing plays. Called by TickDemo.
 bool ReadMusicSpectrum(uint32_t stream, float* spectrum);
+
+// Decodes a whole MP3 file held in memory as the streams play it: 44.1 kHz
+// stereo 16-bit frames, interleaved, at most ten minutes of them; false when
+// the bytes hold no playable MPEG audio. Called by offline rendering and the
+// stream's fuzz target.
+bool DecodeMusicFile(const uint8_t* bytes, size_t size, std::vector<int16_t>* samples);

@@ -19,6 +19,8 @@ std::atomic<MusicStream*> g_streams[kMaxStreams];
 constexpr int kDecodeChunkFrames = 4096;
 // Larger files are refused: 128 MiB is about an hour at 320 kbit/s.
 constexpr long kMaxFileBytes = 128L << 20;
+// A whole-file decode stops after ten minutes of music (about 106 MB).
+constexpr size_t kMaxDecodedFrames = size_t(kSampleRate) * 600;
 constexpr int kFrameBytes = kChannels * sizeof(int16_t);
 
 // Reads a whole file into `bytes`; false when it cannot be read, is empty or
@@ -137,6 +139,28 @@ uint32_t OpenMusicStream(const char* path) {
     stream->decoderThread = std::thread(DecodeAhead, stream);
     g_streams[slot].store(stream, std::memory_order_release);
     return uint32_t(slot + 1);
+}
+
+// Decodes a whole file in memory; called by offline rendering and the
+// stream's fuzz target.
+bool DecodeMusicFile(const uint8_t* bytes, size_t size, std::vector<int16_t>* samples) {
+    samples->clear();
+    if (!bytes || size == 0 || size > size_t(kMaxFileBytes))
+        return false;
+    MusicStream* stream = new MusicStream();
+    stream->file.assign(bytes, bytes + size);
+    bool playable = StartDecoder(stream);
+    int result = MPG123_OK;
+    while (playable && (result == MPG123_OK || result == MPG123_NEW_FORMAT) &&
+           samples->size() < kMaxDecodedFrames * kChannels) {
+        // The ring serves as the decode buffer: this stream never plays.
+        size_t got = 0;
+        result = mpg123_read(stream->decoder, stream->ring, sizeof stream->ring, &got);
+        samples->insert(samples->end(), stream->ring, stream->ring + got / sizeof(int16_t));
+    }
+    samples->resize(std::min(samples->size(), kMaxDecodedFrames * kChannels));
+    FreeStream(stream);
+    return playable;
 }
 
 // The stream behind a handle, or null; called by the play and spectrum calls.
