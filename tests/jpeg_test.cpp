@@ -208,11 +208,59 @@ TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
         rlimit limit = {size_t(1) << 30, size_t(1) << 30};
         setrlimit(RLIMIT_AS, &limit);
         JpegOutcome outcome = JpegOutcome::kLoaded;
-        Image* image = LoadJpegImage(path.c_str(), &outcome);
+        JpegLimits beyondTheDemos;
+        beyondTheDemos.maxSide = 65500;
+        Image* image = LoadJpegImage(path.c_str(), &outcome, beyondTheDemos);
         if (image)
             return 2;
         return outcome == JpegOutcome::kBadData ? 0 : 3;
     });
     EXPECT_EQ(child.status, 0);
     EXPECT_NE(child.errors.find("Insufficient memory (case"), std::string::npos) << child.errors;
+}
+
+namespace {
+
+// Asked by the loader whether to stop; counts the questions and says yes.
+int s_stopQuestions;
+bool StopAtOnce() {
+    ++s_stopQuestions;
+    return true;
+}
+
+} // namespace
+
+TEST_F(JpegLoaderTest, StopRequestAbandonsTheLoadSilently) {
+    std::string path = Write("stopped", PatternedPicture(64, 64));
+    JpegLimits limits;
+    limits.shouldStop = StopAtOnce;
+    s_stopQuestions = 0;
+    JpegOutcome outcome = JpegOutcome::kLoaded;
+    Image* image = reinterpret_cast<Image*>(1);
+    std::string errors =
+        CaptureStderr([&] { image = LoadJpegImage(path.c_str(), &outcome, limits); });
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(outcome, JpegOutcome::kStopped);
+    EXPECT_EQ(s_stopQuestions, 1);
+    EXPECT_EQ(errors, "");
+}
+
+TEST_F(JpegLoaderTest, MemoryLimitRefusesWhatNoAcceptedPictureNeeds) {
+    // A progressive CMYK picture at the largest side needs 2 GiB of
+    // coefficients, more than any colour picture the demo accepts: libjpeg
+    // refuses it before allocating them.
+    Pixels inks = MakePicture(16, 16, 4, [](int x, int y, int c) { return x * 8 + y + c * 30; });
+    std::string path = folder_ + "/inks.jpg";
+    ASSERT_TRUE(WriteJpegFile(path, inks, 90, JpegLayout::kProgressive));
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    ASSERT_TRUE(SetFrameSize(bytes, kMaxPictureSide, kMaxPictureSide));
+    std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+    ASSERT_NE(file, nullptr);
+    JpegOutcome outcome = JpegOutcome::kLoaded;
+    Image* image = reinterpret_cast<Image*>(1);
+    std::string errors = CaptureStderr([&] { image = DecodeJpegFile(file, &outcome); });
+    std::fclose(file);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(outcome, JpegOutcome::kBadData);
+    EXPECT_EQ(errors, "Backing store not supported\n");
 }
