@@ -1,5 +1,6 @@
 // The pictures at the real start-up: a missing, corrupt or hostile picture
-// ends the demo before its first tick, in a child and in the real binary.
+// ends the demo before its first tick, in a child and in the real binary,
+// and SIGINT or SIGTERM while pictures load ends it at once.
 #include "app/app.h"
 #include "platform/screen.h"
 #include "platform/ticks.h"
@@ -10,10 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -207,5 +211,52 @@ TEST_F(StartupPicturesTest, BinaryRefusesHostilePicturesAtOnceWithStatusOne) {
         EXPECT_LT(result.peakKilobytes, 300 * 1024);
         std::filesystem::remove(PicturePath(picture.slot));
         WritePicture(picture.slot);
+    }
+}
+
+TEST_F(StartupPicturesTest, InterruptOrTerminateWhilePicturesLoadEndsAtOnceWithoutATick) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "no display";
+    {
+        // Slot 0 then takes a second or more to decode and upload.
+        Pixels big =
+            MakePicture(8192, 8192, 3, [](int x, int y, int c) { return (x ^ y) * (c + 1); });
+        ASSERT_TRUE(WriteJpegFile(PicturePath(0), big, 90, JpegLayout::kProgressive));
+    }
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        DemoProcess child = StartChild([&] {
+            // As from a terminal, whatever the test runner does with them.
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+            if (chdir(folder_.c_str()) != 0)
+                return 126;
+            setenv("MOVRA_NO_DIALOGS", "1", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            SetTickSource(EndOnFirstTick);
+            SDL_Window* window =
+                CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
+            if (!window || write(ready[1], "w", 1) != 1)
+                return 125;
+            InitDemo(window);
+            int status = RunDemo();
+            ListLoadedSlots();
+            return status;
+        });
+        close(ready[1]);
+        char window = 0;
+        bool shown = read(ready[0], &window, 1) == 1;
+        close(ready[0]);
+        // Usually lands while slot 0 decodes; earlier, it stops the loading
+        // before slot 0 all the same.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        kill(child.pid, signal);
+        ChildResult result = WaitForDemo(child, 30);
+        ASSERT_TRUE(shown) << result.errors;
+        EXPECT_EQ(result.status, 0) << result.errors;
+        // No picture was loaded: the big one was abandoned, the rest never begun.
+        EXPECT_EQ(result.errors, "loaded:\n");
     }
 }

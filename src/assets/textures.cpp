@@ -26,26 +26,30 @@ const char* const kPicturePaths[kTextureCount] = {
 static GLint s_maxTextureSide;
 
 // The limits a picture loads under: the demo's own, each side no larger
-// than the GL takes (so the mipmap builder never shrinks a picture to fit).
-// Called by LoadTexture.
+// than the GL takes (so the mipmap builder never shrinks a picture to fit),
+// and a quit from outside abandons the load. Called by LoadTexture.
 static JpegLimits PictureLimits() {
     if (s_maxTextureSide <= 0)
         glGetIntegerv(GL_MAX_TEXTURE_SIZE, &s_maxTextureSide);
     JpegLimits limits;
     if (s_maxTextureSide > 0 && uint32_t(s_maxTextureSide) < limits.maxSide)
         limits.maxSide = uint32_t(s_maxTextureSide);
+    limits.shouldStop = QuitRequested;
     return limits;
 }
 
 // Decodes one picture and uploads it with mipmaps into a slot. A picture
 // that can't be had ends the process with status 1 after its message: no
 // regular file there, libjpeg gave up, it is over the limits, or it has
-// other than 1 or 3 samples a pixel. Called by InitDemo.
+// other than 1 or 3 samples a pixel. A quit from outside abandons the load
+// and returns with the slot empty. Called by InitDemo.
 void LoadTexture(uint32_t* textures, const char* path, int slot) {
     if (!path)
         return;
     JpegOutcome outcome = JpegOutcome::kLoaded;
     Image* image = LoadJpegImage(path, &outcome, PictureLimits());
+    if (outcome == JpegOutcome::kStopped)
+        return; // the main loop takes the quit before any tick
     if (!image)
         std::exit(1); // the user has been told; no tick runs
     int components = image->rowBytes / image->width;

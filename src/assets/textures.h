@@ -10,6 +10,7 @@ extern const char* const kPicturePaths[kTextureCount]; // the pictures, in slot 
 
 // Decodes the picture at `path` and uploads it with mipmaps into
 // textures[slot]; a null path does nothing. A picture that can't be loaded
-// ends the process with status 1 after its message. Called by InitDemo for
-// slots 0 to 9 in order.
+// ends the process with status 1 after its message; a quit from outside
+// (SIGINT, SIGTERM) abandons the load and leaves the slot empty. Called by
+// InitDemo for slots 0 to 9 in order.
 void LoadTexture(uint32_t* textures, const char* path, int slot);
