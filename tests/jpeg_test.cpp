@@ -219,32 +219,6 @@ TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
     EXPECT_NE(child.errors.find("Insufficient memory (case"), std::string::npos) << child.errors;
 }
 
-namespace {
-
-// Asked by the loader whether to stop; counts the questions and says yes.
-int s_stopQuestions;
-bool StopAtOnce() {
-    ++s_stopQuestions;
-    return true;
-}
-
-} // namespace
-
-TEST_F(JpegLoaderTest, StopRequestAbandonsTheLoadSilently) {
-    std::string path = Write("stopped", PatternedPicture(64, 64));
-    JpegLimits limits;
-    limits.shouldStop = StopAtOnce;
-    s_stopQuestions = 0;
-    JpegOutcome outcome = JpegOutcome::kLoaded;
-    Image* image = reinterpret_cast<Image*>(1);
-    std::string errors =
-        CaptureStderr([&] { image = LoadJpegImage(path.c_str(), &outcome, limits); });
-    EXPECT_EQ(image, nullptr);
-    EXPECT_EQ(outcome, JpegOutcome::kStopped);
-    EXPECT_EQ(s_stopQuestions, 1);
-    EXPECT_EQ(errors, "");
-}
-
 TEST_F(JpegLoaderTest, MemoryLimitRefusesWhatNoAcceptedPictureNeeds) {
     // A progressive CMYK picture at the largest side needs 2 GiB of
     // coefficients, more than any colour picture the demo accepts: libjpeg

@@ -68,28 +68,33 @@ class StartupPicturesTest : public testing::Test {
     std::string PicturePath(int slot) const {
         return folder_ + "/" + kPicturePaths[slot];
     }
+    // The demo's start-up and loop working in the folder, for a child;
+    // writes a byte to `windowShown`, when given, once the window exists.
+    int StartUpInFolder(int windowShown = -1) {
+        if (chdir(folder_.c_str()) != 0)
+            return 126;
+        setenv("MOVRA_NO_DIALOGS", "1", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        SetTickSource(EndOnFirstTick);
+        SDL_Window* window =
+            CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
+        if (!window || (windowShown >= 0 && write(windowShown, "w", 1) != 1))
+            return 125;
+        InitDemo(window);
+        return RunDemo();
+    }
     // Runs the demo's start-up and loop in a child working in the folder.
     ChildResult StartInChild() {
         return RunInChild([this] {
-            if (chdir(folder_.c_str()) != 0)
-                return 126;
-            setenv("MOVRA_NO_DIALOGS", "1", 1);
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
             std::atexit(ListLoadedSlots);
-            SetTickSource(EndOnFirstTick);
-            SDL_Window* window =
-                CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
-            if (!window)
-                return 125;
-            InitDemo(window);
-            return RunDemo();
+            return StartUpInFolder();
         });
     }
     // Runs the real binary in the folder until it ends by itself.
-    ChildResult RunBinary() {
+    ChildResult RunBinary(double timeoutSeconds = 30) {
         DemoProcess demo =
             StartDemoBinary({"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"}, folder_);
-        return WaitForDemo(demo, 30);
+        return WaitForDemo(demo, timeoutSeconds);
     }
     std::string folder_;
 };
@@ -201,11 +206,9 @@ TEST_F(StartupPicturesTest, BinaryRefusesHostilePicturesAtOnceWithStatusOne) {
         SCOPED_TRACE(picture.name);
         std::filesystem::remove(PicturePath(picture.slot));
         picture.make(PicturePath(picture.slot));
-        DemoProcess demo =
-            StartDemoBinary({"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"}, folder_);
         // Ten seconds is far more than start-up takes; these used to run
         // for minutes, or hang.
-        ChildResult result = WaitForDemo(demo, 10);
+        ChildResult result = RunBinary(10);
         EXPECT_EQ(result.status, 1);
         EXPECT_TRUE(std::regex_match(result.errors, std::regex(picture.message))) << result.errors;
         EXPECT_LT(result.peakKilobytes, 300 * 1024);
@@ -231,17 +234,7 @@ TEST_F(StartupPicturesTest, InterruptOrTerminateWhilePicturesLoadEndsAtOnceWitho
             // As from a terminal, whatever the test runner does with them.
             std::signal(SIGINT, SIG_DFL);
             std::signal(SIGTERM, SIG_DFL);
-            if (chdir(folder_.c_str()) != 0)
-                return 126;
-            setenv("MOVRA_NO_DIALOGS", "1", 1);
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            SetTickSource(EndOnFirstTick);
-            SDL_Window* window =
-                CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
-            if (!window || write(ready[1], "w", 1) != 1)
-                return 125;
-            InitDemo(window);
-            int status = RunDemo();
+            int status = StartUpInFolder(ready[1]);
             ListLoadedSlots();
             return status;
         });
