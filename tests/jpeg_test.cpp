@@ -45,24 +45,6 @@ bool Near(Rgb got, Rgb want, int tolerance) {
            std::abs(got.b - want.b) <= tolerance;
 }
 
-// Finds the first baseline frame header (SOF0) in a JPEG file's bytes.
-size_t FindFrameHeader(const std::vector<uint8_t>& bytes) {
-    for (size_t i = 0; i + 9 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0)
-            return i;
-    return 0;
-}
-
-// Rewrites the picture size recorded in a JPEG file's frame header.
-void SetFrameSize(std::vector<uint8_t>& bytes, int width, int height) {
-    size_t at = FindFrameHeader(bytes);
-    ASSERT_NE(at, 0u);
-    bytes[at + 5] = uint8_t(height >> 8);
-    bytes[at + 6] = uint8_t(height);
-    bytes[at + 7] = uint8_t(width >> 8);
-    bytes[at + 8] = uint8_t(width);
-}
-
 // A picture with a different colour in each quarter: red top left, green
 // top right, blue bottom left, white bottom right.
 Pixels QuarteredPicture(int width, int height) {
@@ -185,7 +167,7 @@ TEST_F(JpegLoaderTest, MissingFileIsReportedAndReturnsNull) {
 
 TEST_F(JpegLoaderTest, FatalErrorsComeBackWithLibjpegsMessageAndNothingLeftOpen) {
     std::vector<uint8_t> zeroWidth = ReadFileBytes(Write("good", QuarteredPicture(16, 16)));
-    SetFrameSize(zeroWidth, 0, 16);
+    ASSERT_TRUE(SetFrameSize(zeroWidth, 0, 16));
     struct BadFile {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -219,18 +201,40 @@ TEST_F(JpegLoaderTest, FatalErrorsComeBackWithLibjpegsMessageAndNothingLeftOpen)
 TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
     // The header claims 65500 x 65500, about 12 GiB of pixels.
     std::vector<uint8_t> bytes = ReadFileBytes(Write("huge", QuarteredPicture(16, 16)));
-    SetFrameSize(bytes, 65500, 65500);
+    ASSERT_TRUE(SetFrameSize(bytes, 65500, 65500));
     std::string path = folder_ + "/huge.jpg";
     WriteFileBytes(path, bytes);
     ChildResult child = RunInChild([&] {
         rlimit limit = {size_t(1) << 30, size_t(1) << 30};
         setrlimit(RLIMIT_AS, &limit);
         JpegOutcome outcome = JpegOutcome::kLoaded;
-        Image* image = LoadJpegImage(path.c_str(), &outcome);
+        JpegLimits beyondTheDemos;
+        beyondTheDemos.maxSide = 65500;
+        Image* image = LoadJpegImage(path.c_str(), &outcome, beyondTheDemos);
         if (image)
             return 2;
         return outcome == JpegOutcome::kBadData ? 0 : 3;
     });
     EXPECT_EQ(child.status, 0);
     EXPECT_NE(child.errors.find("Insufficient memory (case"), std::string::npos) << child.errors;
+}
+
+TEST_F(JpegLoaderTest, MemoryLimitRefusesWhatNoAcceptedPictureNeeds) {
+    // A progressive CMYK picture at the largest side needs 2 GiB of
+    // coefficients, more than any colour picture the demo accepts: libjpeg
+    // refuses it before allocating them.
+    Pixels inks = MakePicture(16, 16, 4, [](int x, int y, int c) { return x * 8 + y + c * 30; });
+    std::string path = folder_ + "/inks.jpg";
+    ASSERT_TRUE(WriteJpegFile(path, inks, 90, JpegLayout::kProgressive));
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    ASSERT_TRUE(SetFrameSize(bytes, kMaxPictureSide, kMaxPictureSide));
+    std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+    ASSERT_NE(file, nullptr);
+    JpegOutcome outcome = JpegOutcome::kLoaded;
+    Image* image = reinterpret_cast<Image*>(1);
+    std::string errors = CaptureStderr([&] { image = DecodeJpegFile(file, &outcome); });
+    std::fclose(file);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(outcome, JpegOutcome::kBadData);
+    EXPECT_EQ(errors, "Backing store not supported\n");
 }

@@ -16,7 +16,21 @@
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
-bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality) {
+// A progressive script that gives every coefficient of every component
+// scans of its own: all coefficients at half precision, then their last bit.
+static std::vector<jpeg_scan_info> ScanPerCoefficientScript(int components) {
+    std::vector<jpeg_scan_info> scans;
+    for (int bit = 1; bit >= 0; --bit) {
+        jpeg_scan_info dc = {components, {0, 1, 2, 3}, 0, 0, 1 - bit, bit};
+        scans.push_back(dc);
+        for (int c = 0; c < components; ++c)
+            for (int k = 1; k < DCTSIZE2; ++k)
+                scans.push_back({1, {c}, k, k, 1 - bit, bit});
+    }
+    return scans;
+}
+
+bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality, JpegLayout layout) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return false;
@@ -33,6 +47,14 @@ bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality) 
                                                      : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
+    std::vector<jpeg_scan_info> script;
+    if (layout == JpegLayout::kProgressive)
+        jpeg_simple_progression(&cinfo);
+    if (layout == JpegLayout::kScanPerCoefficient) {
+        script = ScanPerCoefficientScript(picture.components);
+        cinfo.scan_info = script.data();
+        cinfo.num_scans = int(script.size());
+    }
     jpeg_start_compress(&cinfo, TRUE);
     const size_t rowBytes = size_t(picture.width) * size_t(picture.components);
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -42,6 +64,18 @@ bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality) 
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return std::fclose(file) == 0;
+}
+
+bool SetFrameSize(std::vector<uint8_t>& bytes, int width, int height) {
+    for (size_t i = 0; i + 9 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+            bytes[i + 5] = uint8_t(height >> 8);
+            bytes[i + 6] = uint8_t(height);
+            bytes[i + 7] = uint8_t(width >> 8);
+            bytes[i + 8] = uint8_t(width);
+            return true;
+        }
+    return false;
 }
 
 Pixels DecodeStraight(const std::string& path) {

@@ -18,9 +18,23 @@ struct Pixels {
     std::vector<uint8_t> bytes;
 };
 
-// Compresses `picture` (1 = greyscale, 3 = RGB, 4 = CMYK) into a baseline
-// JPEG file; false when the file cannot be written.
-bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality = 95);
+// How a JPEG file lays out its scans.
+enum class JpegLayout {
+    kBaseline,           // one sequential scan
+    kProgressive,        // libjpeg's usual progressive script
+    kScanPerCoefficient, // progressive, each coefficient of each component in
+                         // scans of its own, coarse then refined: 380 scans
+                         // for colour
+};
+
+// Compresses `picture` (1 = greyscale, 3 = RGB, 4 = CMYK) into a JPEG file;
+// false when the file cannot be written.
+bool WriteJpegFile(const std::string& path, const Pixels& picture, int quality = 95,
+                   JpegLayout layout = JpegLayout::kBaseline);
+
+// Rewrites the picture size in the frame header (baseline or progressive)
+// of a JPEG file's bytes; false when there is none.
+bool SetFrameSize(std::vector<uint8_t>& bytes, int width, int height);
 
 // Decodes a JPEG file one scanline at a time straight into a vector, with
 // libjpeg's defaults; empty bytes when the file cannot be opened.

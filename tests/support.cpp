@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -29,18 +30,22 @@ static int DecodeStatus(int waitStatus) {
     return -1;
 }
 
-// Waits for `pid` up to a deadline; kills it and returns -1 on timeout.
-static int WaitWithTimeout(int pid, double timeoutSeconds) {
+// Waits for `pid` up to a deadline, noting its peak memory in `result`;
+// kills it and returns -1 on timeout.
+static int WaitWithTimeout(int pid, double timeoutSeconds, ChildResult* result) {
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     for (;;) {
         int waitStatus = 0;
-        int done = waitpid(pid, &waitStatus, WNOHANG);
-        if (done == pid)
+        rusage usage = {};
+        if (wait4(pid, &waitStatus, WNOHANG, &usage) == pid) {
+            result->peakKilobytes = usage.ru_maxrss;
             return DecodeStatus(waitStatus);
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
-            waitpid(pid, &waitStatus, 0);
+            wait4(pid, &waitStatus, 0, &usage);
+            result->peakKilobytes = usage.ru_maxrss;
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -64,20 +69,21 @@ static std::string TemporaryErrorsPath() {
     return path;
 }
 
-ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds) {
-    std::string errorsPath = TemporaryErrorsPath();
+DemoProcess StartChild(const std::function<int()>& body) {
+    DemoProcess child;
+    child.errorsPath = TemporaryErrorsPath();
     std::fflush(nullptr);
-    int pid = fork();
-    if (pid == 0) {
-        int fd = open(errorsPath.c_str(), O_WRONLY | O_TRUNC);
+    child.pid = fork();
+    if (child.pid == 0) {
+        int fd = open(child.errorsPath.c_str(), O_WRONLY | O_TRUNC);
         dup2(fd, 2);
         std::_Exit(body());
     }
-    ChildResult result;
-    result.status = WaitWithTimeout(pid, timeoutSeconds);
-    result.errors = ReadWholeFile(errorsPath);
-    unlink(errorsPath.c_str());
-    return result;
+    return child;
+}
+
+ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds) {
+    return WaitForDemo(StartChild(body), timeoutSeconds);
 }
 
 DemoProcess StartDemoBinary(const std::vector<std::string>& environment,
@@ -104,7 +110,7 @@ DemoProcess StartDemoBinary(const std::vector<std::string>& environment,
 
 ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds) {
     ChildResult result;
-    result.status = WaitWithTimeout(demo.pid, timeoutSeconds);
+    result.status = WaitWithTimeout(demo.pid, timeoutSeconds, &result);
     result.errors = ReadWholeFile(demo.errorsPath);
     unlink(demo.errorsPath.c_str());
     return result;

@@ -8,28 +8,34 @@
 #include <vector>
 
 // What a finished child process left: its exit status (or 128 + signal),
-// and what it wrote to standard error.
+// what it wrote to standard error and its peak resident memory.
 struct ChildResult {
     int status = -1;
     std::string errors;
+    long peakKilobytes = 0;
 };
 
-// Runs `body` in a forked child whose exit status is body's result; kills it
-// after `timeoutSeconds`. The parent must not have touched SDL.
-ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds = 60);
-
-// A running demo binary, started from the repository root (or `workDir`).
+// A running child process: the demo binary, started from the repository
+// root (or `workDir`), or a forked body.
 struct DemoProcess {
     int pid = -1;
     std::string errorsPath; // its standard error goes here
 };
 
+// Starts `body` in a forked child whose exit status is body's result; wait
+// for it with WaitForDemo. The parent must not have touched SDL.
+DemoProcess StartChild(const std::function<int()>& body);
+
+// Runs `body` in a forked child as StartChild does and waits for it; kills
+// it after `timeoutSeconds`.
+ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds = 60);
+
 // Starts build/movra with extra environment entries ("NAME=value").
 DemoProcess StartDemoBinary(const std::vector<std::string>& environment = {},
                             const std::string& workDir = MOVRA_SOURCE_DIR);
 
-// Waits for the demo to end; status as in ChildResult, -1 on timeout (the
-// process is then killed).
+// Waits for the demo (or a child from StartChild) to end; status as in
+// ChildResult, -1 on timeout (the process is then killed).
 ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds);
 
 // A private Xvfb display of the given size; "" when it cannot be started.

@@ -11,6 +11,7 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -181,6 +182,21 @@ TEST_F(TextureUploadTest, MipmapsFiltersAndDefaults) {
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
+TEST_F(TextureUploadTest, PictureAtTheGlsLargestSideIsUploadedWhole) {
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    int side = std::min(largest, GLint(kMaxPictureSide));
+    Pixels ramp =
+        MakePicture(side, 16, 1, [](int x, int y, int) { return (x / 64 + y * 8) % 256; });
+    std::string path = Write("widest", ramp);
+    LoadTexture(textures_, path.c_str(), 3);
+    ASSERT_NE(textures_[3], 0u);
+    Level level0 = ReadLevel(textures_[3], 0, GL_LUMINANCE, 1);
+    EXPECT_EQ(level0.width, side);
+    EXPECT_EQ(level0.height, 16);
+    EXPECT_EQ(level0.bytes, DecodeStraight(path).bytes);
+}
+
 TEST_F(TextureUploadTest, EachSlotGetsItsOwnTextureAndANullPathNone) {
     LoadTexture(textures_, Write("first", Patterned(16, 16)).c_str(), 0);
     LoadTexture(textures_, Write("second", Patterned(32, 8)).c_str(), 9);
@@ -240,9 +256,9 @@ TEST_F(TextureRefusalTest, CorruptHeaderEndsWithStatusOneAndLibjpegsMessage) {
     EXPECT_EQ(child.errors, "Not a JPEG file: starts with 0x47 0x49\nexit handlers ran\n");
 }
 
-TEST_F(TextureRefusalTest, MissingFileEndsWithStatusZero) {
+TEST_F(TextureRefusalTest, MissingFileEndsWithStatusOne) {
     ChildResult child = LoadInChild(folder_ + "/absent.jpg");
-    EXPECT_EQ(child.status, 0);
+    EXPECT_EQ(child.status, 1);
     EXPECT_EQ(child.errors, "Error: Unable to load JPG File!\nexit handlers ran\n");
 }
 

@@ -13,13 +13,14 @@ bool g_fullscreen = true;
 ClientRect g_clientRect;
 
 // Stores the window, sets up the renderer and loads the pictures in slot
-// order; called by main.
+// order, until a quit from outside (SIGINT, SIGTERM) is waiting: the loop
+// then takes it before any tick. Called by main.
 void InitDemo(SDL_Window* window) {
     g_window = window;
     // The demo draws into the virtual screen, so that is its client area.
     g_clientRect = {0, 0, kScreenWidth, kScreenHeight};
     InitRenderer(g_clientRect.right, g_clientRect.bottom);
-    for (int slot = 0; slot < kTextureCount; ++slot)
+    for (int slot = 0; slot < kTextureCount && !QuitRequested(); ++slot)
         LoadTexture(g_textures, kPicturePaths[slot], slot);
 }
 

@@ -4,44 +4,92 @@
 #include "platform/window.h"
 #include "platform/messages.h"
 
+#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 #include <jerror.h>
 
 namespace {
 
+// The loader's own reasons to give up on a picture, as libjpeg message codes
+// after libjpeg's own, so they travel through error_exit like its errors.
+enum ReasonCode { kReasonTooLarge = 1000, kReasonTooManyScans, kReasonStopped };
+const char* const kReasonTexts[] = {
+    "Picture too large (%d x %d, at most %d a side)",
+    "Picture has too many scans (at most %d)",
+    "Picture load stopped",
+};
+const JpegOutcome kReasonOutcomes[] = {JpegOutcome::kTooLarge, JpegOutcome::kTooManyScans,
+                                       JpegOutcome::kStopped};
+
+// How often a load asks whether to stop.
+constexpr std::chrono::milliseconds kStopPollInterval(20);
+
 // libjpeg's standard error manager plus the place a fatal error jumps back
-// to; the manager comes first so libjpeg's pointer to it is also a pointer
-// to the whole trap.
+// to, how the load ended and the text of the loader's own reason, if that
+// was it; the manager comes first so libjpeg's pointer to it is also a
+// pointer to the trap.
 struct JpegErrorTrap {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
+    JpegOutcome outcome;
+    char reason[JMSG_LENGTH_MAX];
 };
 
-// Everything one load owns. It lives in LoadJpegImage's frame, outside the
+// libjpeg's progress hook plus what it checks; the hook comes first so
+// libjpeg's pointer to it is also a pointer to the monitor.
+struct JpegMonitor {
+    jpeg_progress_mgr manager;
+    const JpegLimits* limits;
+    std::chrono::steady_clock::time_point nextPoll; // zero: the first call asks at once
+};
+
+// Everything one load owns. It lives in DecodePicture's frame, outside the
 // function that sets the jump point, so a fatal error leaves it intact.
 struct JpegLoad {
     jpeg_decompress_struct cinfo;
     JpegErrorTrap trap;
+    JpegMonitor monitor;
     std::FILE* file;
     Image* image;
 };
 
 } // namespace
 
-// Prints libjpeg's message for a fatal error the way the standard manager
-// does, then jumps back to the load instead of ending the process; installed
-// as error_exit by LoadJpegImage.
+// Gives up on the picture for one of the loader's own reasons, through
+// error_exit; called by DecodeJpegRows and MonitorJpegProgress.
+static void Refuse(j_common_ptr cinfo, ReasonCode code, int a = 0, int b = 0, int c = 0) {
+    cinfo->err->msg_code = code;
+    cinfo->err->msg_parm.i[0] = a;
+    cinfo->err->msg_parm.i[1] = b;
+    cinfo->err->msg_parm.i[2] = c;
+    (*cinfo->err->error_exit)(cinfo);
+}
+
+// Jumps back to the load with its outcome: a fatal libjpeg error is printed
+// the way the standard manager does; the text of the loader's own reason is
+// kept in the trap, not printed. Installed as error_exit by DecodePicture.
 [[noreturn]] static void TrapJpegError(j_common_ptr cinfo) {
-    (*cinfo->err->output_message)(cinfo);
-    std::longjmp(reinterpret_cast<JpegErrorTrap*>(cinfo->err)->jump, 1);
+    JpegErrorTrap* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+    int code = cinfo->err->msg_code;
+    if (code >= kReasonTooLarge && code <= kReasonStopped) {
+        (*cinfo->err->format_message)(cinfo, trap->reason);
+        trap->outcome = kReasonOutcomes[code - kReasonTooLarge];
+    } else {
+        (*cinfo->err->output_message)(cinfo);
+        trap->outcome = JpegOutcome::kBadData;
+    }
+    std::longjmp(trap->jump, 1);
 }
 
 // Reports a failed allocation as libjpeg's own out-of-memory error, so it
-// takes the same road as a bad file; called by LoadJpegImage and
+// takes the same road as a bad file; called by DecodeUnderTrap and
 // DecodeJpegRows.
 static void FailOutOfMemory(j_common_ptr cinfo, int where) {
     cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
@@ -49,62 +97,133 @@ static void FailOutOfMemory(j_common_ptr cinfo, int where) {
     (*cinfo->err->error_exit)(cinfo);
 }
 
-// Creates the decompressor and decodes the picture into a new record; false
-// when a fatal error jumped back here. Called by LoadJpegImage.
-static bool DecodeUnderTrap(JpegLoad* load) {
+// libjpeg's progress hook, called at each scan and each band of rows:
+// refuses a picture past the scan limit, and abandons the load when asked
+// to stop (asked at most every kStopPollInterval of the steady clock).
+// Installed by DecodeUnderTrap.
+static void MonitorJpegProgress(j_common_ptr cinfo) {
+    JpegMonitor* monitor = reinterpret_cast<JpegMonitor*>(cinfo->progress);
+    const JpegLimits& limits = *monitor->limits;
+    int scans = reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number;
+    if (scans > limits.maxScans)
+        Refuse(cinfo, kReasonTooManyScans, limits.maxScans);
+    if (!limits.shouldStop)
+        return;
+    auto now = std::chrono::steady_clock::now();
+    if (now < monitor->nextPoll)
+        return;
+    monitor->nextPoll = now + kStopPollInterval;
+    if (limits.shouldStop())
+        Refuse(cinfo, kReasonStopped);
+}
+
+// Creates the decompressor with the limits in force and decodes the
+// picture into a new record; the outcome, which is not kLoaded when an
+// error or a refusal jumped back here. Called by DecodePicture.
+static JpegOutcome DecodeUnderTrap(JpegLoad* load, const JpegLimits& limits) {
     if (setjmp(load->trap.jump))
-        return false;
+        return load->trap.outcome;
     jpeg_create_decompress(&load->cinfo);
+    load->cinfo.mem->max_memory_to_use = long(limits.maxMemory);
+    load->monitor.manager.progress_monitor = MonitorJpegProgress;
+    load->monitor.limits = &limits;
+    load->cinfo.progress = &load->monitor.manager;
     jpeg_stdio_src(&load->cinfo, load->file);
     load->image = static_cast<Image*>(std::calloc(1, sizeof(Image)));
     if (!load->image)
         FailOutOfMemory(reinterpret_cast<j_common_ptr>(&load->cinfo), 1);
-    DecodeJpegRows(&load->cinfo, load->image);
-    return true;
+    DecodeJpegRows(&load->cinfo, load->image, limits.maxSide);
+    return JpegOutcome::kLoaded;
 }
 
-// Opens and decodes one picture; called by LoadTexture.
-Image* LoadJpegImage(const char* path, JpegOutcome* outcome) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        ShowErrorMessage(g_window, "Unable to load JPG File!");
-        if (outcome)
-            *outcome = JpegOutcome::kMissingFile;
-        return nullptr;
-    }
-    Image* image = DecodeJpegFile(file, outcome);
-    std::fclose(file);
-    return image;
-}
-
-// Decodes the picture in an open file; called by LoadJpegImage and the
-// loader's fuzz target.
-Image* DecodeJpegFile(std::FILE* file, JpegOutcome* outcome) {
+// Decodes the picture in an open file under the limits; `reason`, when
+// given, receives the text of a refusal. Called by DecodeJpegFile and
+// LoadJpegImage.
+static Image* DecodePicture(std::FILE* file, JpegOutcome* outcome, const JpegLimits& limits,
+                            char (*reason)[JMSG_LENGTH_MAX]) {
     JpegLoad load = {};
     load.file = file;
     // Warnings keep the standard behaviour: the first one of the picture
     // is printed and decoding goes on.
     load.cinfo.err = jpeg_std_error(&load.trap.manager);
     load.trap.manager.error_exit = TrapJpegError;
-    bool decoded = DecodeUnderTrap(&load);
+    load.trap.manager.addon_message_table = kReasonTexts;
+    load.trap.manager.first_addon_message = kReasonTooLarge;
+    load.trap.manager.last_addon_message = kReasonStopped;
+    JpegOutcome result = DecodeUnderTrap(&load, limits);
     jpeg_destroy_decompress(&load.cinfo);
-    if (!decoded) {
+    if (result != JpegOutcome::kLoaded) {
         FreeJpegImage(load.image);
         load.image = nullptr;
     }
+    if (reason)
+        std::snprintf(*reason, sizeof *reason, "%s", load.trap.reason);
     if (outcome)
-        *outcome = decoded ? JpegOutcome::kLoaded : JpegOutcome::kBadData;
+        *outcome = result;
     return load.image;
 }
 
-// Decodes the picture rows into `image`; called by LoadJpegImage.
-void DecodeJpegRows(jpeg_decompress_struct* cinfo, Image* image) {
+// Opens a regular file for reading, never waiting on a FIFO or a device;
+// null for anything else. Called by LoadJpegImage.
+static std::FILE* OpenRegularFile(const char* path) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    // Reads block as usual once the file is known to be regular.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file)
+        close(fd);
+    return file;
+}
+
+// Opens and decodes one picture, telling the user why when it cannot;
+// called by LoadTexture.
+Image* LoadJpegImage(const char* path, JpegOutcome* outcome, const JpegLimits& limits) {
+    std::FILE* file = OpenRegularFile(path);
+    if (!file) {
+        ShowErrorMessage(g_window, "Unable to load JPG File!");
+        if (outcome)
+            *outcome = JpegOutcome::kMissingFile;
+        return nullptr;
+    }
+    JpegOutcome result = JpegOutcome::kLoaded;
+    char reason[JMSG_LENGTH_MAX] = "";
+    Image* image = DecodePicture(file, &result, limits, &reason);
+    std::fclose(file);
+    if (result == JpegOutcome::kTooLarge || result == JpegOutcome::kTooManyScans) {
+        char text[JMSG_LENGTH_MAX + 512];
+        std::snprintf(text, sizeof text, "%s: %s", reason, path);
+        ShowErrorMessage(g_window, text);
+    }
+    if (outcome)
+        *outcome = result;
+    return image;
+}
+
+// Decodes the picture in an open file; called by the loader's fuzz target
+// and tests.
+Image* DecodeJpegFile(std::FILE* file, JpegOutcome* outcome, const JpegLimits& limits) {
+    return DecodePicture(file, outcome, limits, nullptr);
+}
+
+// Decodes the picture rows into `image`; called by DecodeUnderTrap.
+void DecodeJpegRows(jpeg_decompress_struct* cinfo, Image* image, uint32_t maxSide) {
     j_common_ptr common = reinterpret_cast<j_common_ptr>(cinfo);
     jpeg_read_header(cinfo, TRUE);
+    // The demo's own limit, before libjpeg or this loader allocates
+    // anything for the picture.
+    if (cinfo->image_width > maxSide || cinfo->image_height > maxSide)
+        Refuse(common, kReasonTooLarge, int(cinfo->image_width), int(cinfo->image_height),
+               int(maxSide));
     jpeg_start_decompress(cinfo);
 
-    // libjpeg caps each side at 65500, so this only trips where size_t or
-    // the row length cannot hold the picture.
+    // Sides within the limit can't overflow these; the check stays for
+    // callers with larger limits.
     int32_t rowBytes = 0;
     size_t pixelBytes = 0;
     if (__builtin_mul_overflow(cinfo->output_width, cinfo->output_components, &rowBytes) ||
@@ -130,7 +249,7 @@ void DecodeJpegRows(jpeg_decompress_struct* cinfo, Image* image) {
     jpeg_finish_decompress(cinfo);
 }
 
-// Frees a picture; called by LoadTexture and LoadJpegImage.
+// Frees a picture; called by LoadTexture and DecodePicture.
 void FreeJpegImage(Image* image) {
     if (!image)
         return;

@@ -21,19 +21,37 @@ const char* const kPicturePaths[kTextureCount] = {
     "data/pic/hilsen.jpg",   "data/pic/finish.jpg",
 };
 
-// Decodes one picture and uploads it with mipmaps into a slot; a missing
-// file ends the process with status 0, a picture libjpeg gives up on or one
-// with other than 1 or 3 samples a pixel ends it with status 1. Called by
-// InitDemo.
+// GL_MAX_TEXTURE_SIZE, asked with the first picture that has a GL to ask;
+// 0 until then.
+static GLint s_maxTextureSide;
+
+// The limits a picture loads under: the demo's own, each side no larger
+// than the GL takes (so the mipmap builder never shrinks a picture to fit),
+// and a quit from outside abandons the load. Called by LoadTexture.
+static JpegLimits PictureLimits() {
+    if (s_maxTextureSide <= 0)
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &s_maxTextureSide);
+    JpegLimits limits;
+    if (s_maxTextureSide > 0 && uint32_t(s_maxTextureSide) < limits.maxSide)
+        limits.maxSide = uint32_t(s_maxTextureSide);
+    limits.shouldStop = QuitRequested;
+    return limits;
+}
+
+// Decodes one picture and uploads it with mipmaps into a slot. A picture
+// that can't be had ends the process with status 1 after its message: no
+// regular file there, libjpeg gave up, it is over the limits, or it has
+// other than 1 or 3 samples a pixel. A quit from outside abandons the load
+// and returns with the slot empty. Called by InitDemo.
 void LoadTexture(uint32_t* textures, const char* path, int slot) {
     if (!path)
         return;
     JpegOutcome outcome = JpegOutcome::kLoaded;
-    Image* image = LoadJpegImage(path, &outcome);
-    if (outcome == JpegOutcome::kMissingFile)
-        std::exit(0); // the message has been shown; no tick runs
+    Image* image = LoadJpegImage(path, &outcome, PictureLimits());
+    if (outcome == JpegOutcome::kStopped)
+        return; // the main loop takes the quit before any tick
     if (!image)
-        std::exit(1); // libjpeg's message is on stderr
+        std::exit(1); // the user has been told; no tick runs
     int components = image->rowBytes / image->width;
     if (components != 1 && components != 3) {
         char text[512];

@@ -47,6 +47,13 @@ MessageKind HandleNextMessage(int* exitStatus) {
     return MessageKind::kHandled;
 }
 
+// Pumps events and peeks for the window system's quit; called by InitDemo
+// and the texture table while pictures load.
+bool QuitRequested() {
+    SDL_PumpEvents();
+    return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0;
+}
+
 // Sleeps until an event is queued or the time is up; called by the main loop.
 void WaitForMessage(int milliseconds) {
     SDL_WaitEventTimeout(nullptr, milliseconds);

@@ -23,6 +23,13 @@ enum class MessageKind { kNone, kHandled, kQuit };
 // main loop.
 MessageKind HandleNextMessage(int* exitStatus);
 
+// Pumps the window system's events and tells whether a quit it sent (on
+// SIGINT or SIGTERM) is waiting, leaving it queued for the main loop. The
+// demo's own quits (RequestQuit) don't count: start-up goes on past them.
+// Called by InitDemo between pictures and by the texture table while one
+// decodes.
+bool QuitRequested();
+
 // Waits until a message arrives or `milliseconds` pass, leaving the message
 // queued; called by the main loop after a tick that drew nothing.
 void WaitForMessage(int milliseconds);
