@@ -105,6 +105,7 @@ class Scenes : public testing::Test {
     void TearDown() override {
         SetPresentHook(nullptr);
         std::memcpy(g_textures, saved, sizeof saved);
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
     // Runs one tick at demo time t and returns the frames it presented.
     std::vector<Frame> TickAt(uint32_t t) {
@@ -150,6 +151,28 @@ TEST_F(Scenes, PicturesAreUprightAndFillTheScreen) {
     EXPECT_EQ(depth, 1);
     EXPECT_EQ(GLuint(bound), g_textures[5]);
     glDeleteTextures(1, &g_textures[5]);
+}
+
+// Draws the picture scene for `slot` with one level parameter of its texture
+// set to `value`, then puts the parameter back; returns the frame.
+Frame DrawWithLevelParameter(int slot, GLenum parameter, GLint value) {
+    glBindTexture(GL_TEXTURE_2D, g_textures[slot]);
+    GLint saved = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, parameter, &saved);
+    glTexParameteri(GL_TEXTURE_2D, parameter, value);
+    DrawPictureScene(slot);
+    glTexParameteri(GL_TEXTURE_2D, parameter, saved);
+    return ReadScreen();
+}
+
+TEST_F(Scenes, FullScreenPicturesAreSampledAtFullDetail) {
+    // The shipped full-screen pictures: the scene reads mip level 0 only.
+    for (int slot : {0, 5, 6, 8, 9, 4}) {
+        DrawPictureScene(slot);
+        Frame drawn = ReadScreen();
+        EXPECT_TRUE(drawn == DrawWithLevelParameter(slot, GL_TEXTURE_MAX_LEVEL, 0)) << slot;
+        EXPECT_TRUE(drawn != DrawWithLevelParameter(slot, GL_TEXTURE_BASE_LEVEL, 1)) << slot;
+    }
 }
 
 TEST_F(Scenes, PictureSceneLeavesTheModelViewMatrixAsItWas) {
