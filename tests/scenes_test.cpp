@@ -331,6 +331,40 @@ TEST_F(Scenes, CubeTurnsWithTheTickCountNotTheDemoTime) {
     glDeleteTextures(1, &g_textures[3]);
 }
 
+// The cube's model-view matrix (column by column) at `ticks`, in double
+// precision: translate by (0, 0, -5), then turn ticks x 0.08, 0.03 and 0.06
+// degrees about x, y and z.
+std::vector<double> CubeMatrix(uint32_t ticks) {
+    auto radians = [&](double perTick) { return std::fmod(ticks * perTick, 360.0) * M_PI / 180; };
+    const double a = radians(0.08), b = radians(0.03), c = radians(0.06);
+    const double rx[3][3] = {{1, 0, 0}, {0, cos(a), -sin(a)}, {0, sin(a), cos(a)}};
+    const double ry[3][3] = {{cos(b), 0, sin(b)}, {0, 1, 0}, {-sin(b), 0, cos(b)}};
+    const double rz[3][3] = {{cos(c), -sin(c), 0}, {sin(c), cos(c), 0}, {0, 0, 1}};
+    std::vector<double> m(16, 0.0);
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    m[column * 4 + row] += rx[row][i] * ry[i][j] * rz[j][column];
+    m[14] = -5, m[15] = 1;
+    return m;
+}
+
+TEST_F(Scenes, CubeTurnsByTheSmallStepOfOneTickNearTheTickCountsWrap) {
+    // At two successive ticks the cube stands exactly where the rotation
+    // worked out in double precision puts it, so it turns by one tick's step.
+    g_spectrum[0] = 0;
+    for (uint32_t ticks : {0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        SetFakeTicks(ticks);
+        DrawSpectrumCube();
+        GLfloat drawn[16];
+        glGetFloatv(GL_MODELVIEW_MATRIX, drawn);
+        std::vector<double> expected = CubeMatrix(ticks);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_NEAR(drawn[i], expected[i], 1e-4) << "tick " << ticks << ", element " << i;
+    }
+}
+
 // What one tick put on screen, frame by frame.
 enum class Shown { Picture0, Picture4, Picture5, Picture6, Picture8, Picture9, Sprites, Cube };
 
