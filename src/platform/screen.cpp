@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 #include <SDL_opengl.h>
+#include <cstdio>
 
 // Framebuffer-object entry points, fetched from the GL once the context exists.
 static PFNGLGENFRAMEBUFFERSPROC s_genFramebuffers;
@@ -38,24 +39,47 @@ ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
     return rect;
 }
 
-// Fetches one GL entry point into `slot`; called by LoadFramebufferFunctions.
-template <typename Function> static bool LoadFunction(Function& slot, const char* name) {
-    slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(name));
+// Tells which names the GL offers framebuffer objects under: the core names
+// ("") from GL 3.0 or with GL_ARB_framebuffer_object, the "EXT" names with
+// GL_EXT_framebuffer_object and GL_EXT_framebuffer_blit, else none (null).
+// Asking for the functions alone proves nothing: GLX hands out an address for
+// any name. Called by LoadFramebufferFunctions.
+static const char* FramebufferNameSuffix() {
+    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0, minor = 0;
+    if ((version && std::sscanf(version, "%d.%d", &major, &minor) == 2 && major >= 3) ||
+        SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object"))
+        return "";
+    if (SDL_GL_ExtensionSupported("GL_EXT_framebuffer_object") &&
+        SDL_GL_ExtensionSupported("GL_EXT_framebuffer_blit"))
+        return "EXT";
+    return nullptr;
+}
+
+// Fetches one GL entry point, `name` with `suffix`, into `slot`; called by
+// LoadFramebufferFunctions.
+template <typename Function>
+static bool LoadFunction(Function& slot, const char* name, const char* suffix) {
+    char fullName[64];
+    std::snprintf(fullName, sizeof fullName, "%s%s", name, suffix);
+    slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(fullName));
     return slot != nullptr;
 }
 
-// Fetches the framebuffer-object entry points; called by CreateVirtualScreen.
+// Fetches the framebuffer-object entry points if the GL has them; called by
+// CreateVirtualScreen.
 static bool LoadFramebufferFunctions() {
-    return LoadFunction(s_genFramebuffers, "glGenFramebuffers") &&
-           LoadFunction(s_deleteFramebuffers, "glDeleteFramebuffers") &&
-           LoadFunction(s_bindFramebuffer, "glBindFramebuffer") &&
-           LoadFunction(s_framebufferRenderbuffer, "glFramebufferRenderbuffer") &&
-           LoadFunction(s_checkFramebufferStatus, "glCheckFramebufferStatus") &&
-           LoadFunction(s_genRenderbuffers, "glGenRenderbuffers") &&
-           LoadFunction(s_deleteRenderbuffers, "glDeleteRenderbuffers") &&
-           LoadFunction(s_bindRenderbuffer, "glBindRenderbuffer") &&
-           LoadFunction(s_renderbufferStorage, "glRenderbufferStorage") &&
-           LoadFunction(s_blitFramebuffer, "glBlitFramebuffer");
+    const char* suffix = FramebufferNameSuffix();
+    return suffix && LoadFunction(s_genFramebuffers, "glGenFramebuffers", suffix) &&
+           LoadFunction(s_deleteFramebuffers, "glDeleteFramebuffers", suffix) &&
+           LoadFunction(s_bindFramebuffer, "glBindFramebuffer", suffix) &&
+           LoadFunction(s_framebufferRenderbuffer, "glFramebufferRenderbuffer", suffix) &&
+           LoadFunction(s_checkFramebufferStatus, "glCheckFramebufferStatus", suffix) &&
+           LoadFunction(s_genRenderbuffers, "glGenRenderbuffers", suffix) &&
+           LoadFunction(s_deleteRenderbuffers, "glDeleteRenderbuffers", suffix) &&
+           LoadFunction(s_bindRenderbuffer, "glBindRenderbuffer", suffix) &&
+           LoadFunction(s_renderbufferStorage, "glRenderbufferStorage", suffix) &&
+           LoadFunction(s_blitFramebuffer, "glBlitFramebuffer", suffix);
 }
 
 // Gives the virtual screen a depth buffer of `format` and checks that the
