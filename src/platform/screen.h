@@ -8,13 +8,16 @@ constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 480;
 
 // Where the virtual screen lands inside the window, in window pixels with
-// the origin at the bottom left.
+// the origin at the bottom left, and how it is scaled there.
 struct ScreenRect {
     int x, y, width, height;
+    int wholeScale; // window pixels per virtual pixel when a whole number, else 0
 };
 
-// Fits 4:3 into a window of the given size, centred, as large as it goes;
-// called by ShowFrameInWindow.
+// Fits 4:3 into a window of the given size, centred, as large as it goes,
+// and tells whether each virtual pixel covers a whole number of window
+// pixels (then the copy takes the nearest pixel; otherwise it blends).
+// Called by ShowFrameInWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight);
 
 // Creates the virtual screen (RGBA colour, depth of at least 16 bits) and
