@@ -1,5 +1,6 @@
 // The scenes and the script, driven through the fake clock and read back
 // from the virtual screen after every present.
+#define GL_GLEXT_PROTOTYPES
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include "demo/timeline.h"
 
 #include <GL/gl.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
@@ -424,6 +427,109 @@ TEST_F(Scenes, SpritesSeeTheClockThreeSecondsBehind) {
     EXPECT_EQ(g_demoTime, 9000);
     TickAt(12000);
     EXPECT_EQ(g_demoTime, 12000); // restored after the sprites
+}
+
+// A broad set of GL state: switches, blending, binding, colours, matrices
+// and their stacks, viewport, depth, texture environment and framebuffers.
+std::vector<double> GlState() {
+    std::vector<double> state;
+    for (GLenum cap : {GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D, GL_TEXTURE_GEN_S,
+                       GL_TEXTURE_GEN_T, GL_SCISSOR_TEST, GL_CULL_FACE})
+        state.push_back(glIsEnabled(cap));
+    const std::pair<GLenum, int> values[] = {
+        {GL_BLEND_SRC, 1},
+        {GL_BLEND_DST, 1},
+        {GL_TEXTURE_BINDING_2D, 1},
+        {GL_CURRENT_COLOR, 4},
+        {GL_COLOR_CLEAR_VALUE, 4},
+        {GL_CURRENT_TEXTURE_COORDS, 4},
+        {GL_MODELVIEW_MATRIX, 16},
+        {GL_PROJECTION_MATRIX, 16},
+        {GL_MODELVIEW_STACK_DEPTH, 1},
+        {GL_PROJECTION_STACK_DEPTH, 1},
+        {GL_ATTRIB_STACK_DEPTH, 1},
+        {GL_MATRIX_MODE, 1},
+        {GL_VIEWPORT, 4},
+        {GL_DEPTH_FUNC, 1},
+        {GL_DEPTH_WRITEMASK, 1},
+        {GL_DRAW_FRAMEBUFFER_BINDING, 1},
+        {GL_READ_FRAMEBUFFER_BINDING, 1},
+    };
+    for (const auto& value : values) {
+        double v[16];
+        glGetDoublev(value.first, v);
+        state.insert(state.end(), v, v + value.second);
+    }
+    GLint environment = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+    state.push_back(environment);
+    return state;
+}
+
+// The centre pixel of the display as the X server shows it.
+unsigned long ShownCentrePixel() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 0xDEAD;
+    Window root = DefaultRootWindow(display);
+    XSync(display, False);
+    XImage* image = XGetImage(display, root, 640, 512, 1, 1, AllPlanes, ZPixmap);
+    unsigned long pixel = image ? XGetPixel(image, 0, 0) & 0xFFFFFF : 0xDEAD;
+    if (image)
+        XDestroyImage(image);
+    XCloseDisplay(display);
+    return pixel;
+}
+
+TEST_F(Scenes, WarmUpDrawsUnseenAndLeavesABlackScreenAndEveryStateAsItWas) {
+    // A red frame on show, and state unlike any scene's.
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    PresentScreen();
+    ShowFrameInWindow();
+    TakeFinishedFrame();
+    ResetPresents();
+    glClearColor(0.1f, 0.2f, 0.3f, 0.4f);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(0.25f, 0.5f, 0.75f, 1);
+    glTexCoord2f(0.5f, 0.25f);
+    glBindTexture(GL_TEXTURE_2D, g_textures[7]);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glDepthFunc(GL_LEQUAL);
+    glDepthMask(GL_FALSE);
+    glPushMatrix();
+    glTranslatef(1, 2, 3);
+    glMatrixMode(GL_PROJECTION);
+    const std::vector<double> before = GlState();
+    const int clockReads = FakeClockReads();
+
+    GLuint query = 0;
+    glGenQueries(1, &query);
+    glBeginQuery(GL_SAMPLES_PASSED, query);
+    WarmScenes();
+    glEndQuery(GL_SAMPLES_PASSED);
+    GLuint samples = 0;
+    glGetQueryObjectuiv(query, GL_QUERY_RESULT, &samples);
+    glDeleteQueries(1, &query);
+
+    // More than the full-screen picture was drawn ...
+    EXPECT_GT(samples, GLuint(kScreenWidth * kScreenHeight));
+    // ... then cleared, with nothing presented, shown or timed.
+    EXPECT_TRUE(ReadScreen() == Frame(size_t(kScreenWidth) * kScreenHeight * 4, 0));
+    EXPECT_TRUE(s_presented.empty());
+    EXPECT_FALSE(TakeFinishedFrame());
+    EXPECT_EQ(ShownCentrePixel(), 0xFF0000ul);
+    EXPECT_EQ(FakeClockReads(), clockReads);
+    EXPECT_EQ(GlState(), before);
+
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glDepthMask(GL_TRUE);
+    glDepthFunc(GL_LESS);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glDisable(GL_BLEND);
+    glClearColor(0, 0, 0, 0);
 }
 
 // Whole frames at fixed times, compared with miniatures recorded from a

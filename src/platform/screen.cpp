@@ -25,7 +25,7 @@ static GLuint s_depthBuffer;
 static void (*s_presentHook)();
 static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
 
-// Fits 4:3 into the window and finds a whole scale; called by ShowFrameInWindow.
+// Fits 4:3 into the window and finds a whole scale; called by CopyFrameToWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
     ScreenRect rect = {0, 0, windowWidth, windowHeight, 0};
     if (int64_t(windowWidth) * kScreenHeight > int64_t(windowHeight) * kScreenWidth) {
@@ -125,7 +125,7 @@ void DestroyVirtualScreen() {
 }
 
 // Clears one of the black bars beside the virtual screen in the window, if
-// it has any area; called by ShowFrameInWindow with the scissor test on.
+// it has any area; called by CopyFrameToWindow with the scissor test on.
 static void ClearBar(int x, int y, int width, int height) {
     if (width <= 0 || height <= 0)
         return;
@@ -147,8 +147,9 @@ bool TakeFinishedFrame() {
     return presented;
 }
 
-// Shows the virtual screen in the window; called by the main loop.
-void ShowFrameInWindow() {
+// Copies the virtual screen into the window's back buffer; called by
+// ShowFrameInWindow and WarmScenes.
+void CopyFrameToWindow() {
     if (!s_framebuffer)
         return;
     int windowWidth = 0, windowHeight = 0;
@@ -174,8 +175,15 @@ void ShowFrameInWindow() {
                       rect.y + rect.height, GL_COLOR_BUFFER_BIT,
                       rect.wholeScale ? GL_NEAREST : GL_LINEAR);
     glPopAttrib();
-    SDL_GL_SwapWindow(g_window);
     s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, s_framebuffer);
+}
+
+// Shows the virtual screen in the window; called by the main loop.
+void ShowFrameInWindow() {
+    if (!s_framebuffer)
+        return;
+    CopyFrameToWindow();
+    SDL_GL_SwapWindow(g_window);
 }
 
 // Installs a hook run after every present; called by offline rendering,

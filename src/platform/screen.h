@@ -17,7 +17,7 @@ struct ScreenRect {
 // Fits 4:3 into a window of the given size, centred, as large as it goes,
 // and tells whether each virtual pixel covers a whole number of window
 // pixels (then the copy takes the nearest pixel; otherwise it blends).
-// Called by ShowFrameInWindow.
+// Called by CopyFrameToWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight);
 
 // Creates the virtual screen (RGBA colour, depth of at least 16 bits) and
@@ -37,10 +37,14 @@ void PresentScreen();
 // after every tick by the main loop and by offline rendering.
 bool TakeFinishedFrame();
 
-// Copies the virtual screen to the window, scaled into the letterbox with
-// black bars beside it, and swaps the window's buffers; the virtual screen
-// keeps its colour and depth. Called by the main loop after a tick that
-// presented.
+// Copies the virtual screen into the window's back buffer, scaled into the
+// letterbox with black bars beside it, without swapping; the virtual screen
+// keeps its colour and depth and stays bound. Called by ShowFrameInWindow,
+// and by the warm-up before the first tick so that the first copy is not slow.
+void CopyFrameToWindow();
+
+// Copies the virtual screen to the window as above and swaps the window's
+// buffers. Called by the main loop after a tick that presented.
 void ShowFrameInWindow();
 
 // Calls `hook` after every present (null removes it): offline rendering
