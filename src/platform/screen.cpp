@@ -24,6 +24,7 @@ static GLuint s_colourBuffer;
 static GLuint s_depthBuffer;
 static void (*s_presentHook)();
 static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
+static int s_framesShown;     // swaps made by ShowFrameInWindow
 
 // Fits 4:3 into the window and finds a whole scale; called by CopyFrameToWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
@@ -184,6 +185,12 @@ void ShowFrameInWindow() {
         return;
     CopyFrameToWindow();
     SDL_GL_SwapWindow(g_window);
+    ++s_framesShown;
+}
+
+// Counts the frames shown; called by tests and benchmarks.
+int FramesShown() {
+    return s_framesShown;
 }
 
 // Installs a hook run after every present; called by offline rendering,

@@ -47,6 +47,10 @@ void CopyFrameToWindow();
 // buffers. Called by the main loop after a tick that presented.
 void ShowFrameInWindow();
 
+// How many frames ShowFrameInWindow has shown, that is how many times it
+// swapped the window's buffers; read by tests and benchmarks.
+int FramesShown();
+
 // Calls `hook` after every present (null removes it): offline rendering
 // takes each finished frame through it, and tests and benchmarks watch the
 // presents with it.
