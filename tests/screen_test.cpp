@@ -1,4 +1,5 @@
 // The virtual screen, the present and the projection, on real GL under X.
+#define GL_GLEXT_PROTOTYPES
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -132,18 +133,8 @@ TEST_F(VirtualScreen, WholeScaleShowsEachPixelAsAnExactBlock) {
     glPushAttrib(GL_ENABLE_BIT);
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_DEPTH_TEST);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    glRasterPos2f(-1, -1);
+    glWindowPos2i(0, 0);
     glDrawPixels(kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
     glPopAttrib();
     ASSERT_TRUE(ReadScreen() == rgba);
     PresentScreen();
