@@ -72,10 +72,12 @@ class DemoBinary : public testing::Test {
             XCloseDisplay(display);
         StopPrivateDisplay();
     }
-    // Starts the demo on this test's display and waits for its window.
-    DemoProcess StartDemo() {
-        DemoProcess demo = StartDemoBinary(
-            {"DISPLAY=" + displayName, "MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"});
+    // Starts the demo on this test's display, with extra environment
+    // entries, and waits for its window.
+    DemoProcess StartDemo(std::vector<std::string> environment = {}) {
+        environment.insert(environment.end(), {"DISPLAY=" + displayName, "MOVRA_NO_DIALOGS=1",
+                                               "SDL_AUDIODRIVER=dummy"});
+        DemoProcess demo = StartDemoBinary(environment);
         window = WaitForDemoWindow(display);
         return demo;
     }
@@ -202,6 +204,30 @@ Thumbnail ReferenceFrame(unsigned t) {
     Thumbnail thumbnail;
     ReadThumbnail(std::string(MOVRA_SOURCE_DIR) + name, thumbnail);
     return thumbnail;
+}
+
+// Mesa made to report GL 2.1: without any framebuffer-object extension the
+// virtual screen can't be had, although GLX gives an address for every
+// function name; with the EXT extensions alone the demo runs on them.
+TEST_F(DemoBinary, VirtualScreenNeedsTheGlToOfferFramebufferObjects) {
+    DemoProcess demo = StartDemo({"MESA_GL_VERSION_OVERRIDE=2.1", "MESA_EXTENSION_MAX_YEAR=1999"});
+    ChildResult result = WaitForDemo(demo, 30);
+    EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_NE(result.errors.find("Error: SetPixelFormat failed"), std::string::npos)
+        << result.errors;
+
+    auto started = std::chrono::steady_clock::now();
+    demo = StartDemo(
+        {"MESA_GL_VERSION_OVERRIDE=2.1", "MESA_EXTENSION_OVERRIDE=-GL_ARB_framebuffer_object"});
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_until(started + std::chrono::milliseconds(1800));
+    bool barsBlack = false;
+    Thumbnail screen = ScreenshotThumbnail(display, barsBlack);
+    // The background picture (a black screen would be 60 away).
+    EXPECT_LT(MeanDifference(screen, ReferenceFrame(1500)), 25.0);
+    kill(demo.pid, SIGTERM);
+    result = WaitForDemo(demo, 20);
+    EXPECT_EQ(result.status, 0) << result.errors;
 }
 
 // Screenshots through a whole run: each section shows its scripted picture,

@@ -7,9 +7,14 @@
 #include "platform/screen.h"
 #include "platform/ticks.h"
 #include "platform/window.h"
+#include "demo/timeline.h"
 
+#include <GL/gl.h>
 #include <SDL.h>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <vector>
 #include <gtest/gtest.h>
 
 namespace {
@@ -39,21 +44,43 @@ void PushCloseRequest() {
     SDL_PushEvent(&event);
 }
 
-// A clock read once per tick before the demo time reaches 1 s: counts ticks
-// and delivers the scripted events while the tick runs.
+// The demo time of each tick (read once per tick: no cube), and the frames
+// the window had shown when it was read; past the end of the script, 500 ms:
+// nothing is drawn and the loop rests after every tick.
+std::vector<uint32_t> s_scriptTimes;
+std::vector<int> s_shownAtTick;
+std::vector<double> s_tickMilliseconds; // wall clock at each tick
+GLenum s_glError;                       // the last GL error seen at a tick
+
+// Reads the monotonic clock in milliseconds, for the loop's own timing.
+double NowMilliseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// The clock of the loop tests: counts ticks, delivers the scripted events
+// while the tick runs, and records what the window had shown.
 uint32_t CountingClock() {
     ++s_ticks;
+    if (GLenum error = glGetError())
+        s_glError = error; // from start-up, an earlier tick or its frame
+    s_shownAtTick.push_back(FramesShown());
+    s_tickMilliseconds.push_back(NowMilliseconds());
     if (s_ticks == s_otherKeyAtTick)
         PushKey(SDLK_a);
     if (s_ticks == s_escapeAtTick)
         PushKey(SDLK_ESCAPE);
     if (s_ticks == s_closeAtTick)
         PushCloseRequest();
-    return 500;
+    return size_t(s_ticks) <= s_scriptTimes.size() ? s_scriptTimes[s_ticks - 1] : 500;
 }
 
-// Runs the demo's real start-up and loop with the counting clock; exits with
-// 100 x the loop's status + the number of ticks.
+double s_loopStarted; // wall clock when RunDemo was called
+
+// Runs the demo's real start-up and loop with the counting clock and the
+// demo started at tick 0; exits with 100 x the loop's status + the number
+// of ticks, or 98 when the GL reported an error.
 int RunCountingDemo(bool quitDuringStartUp) {
     SDL_Window* window =
         CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
@@ -62,8 +89,14 @@ int RunCountingDemo(bool quitDuringStartUp) {
     InitDemo(window);
     if (quitDuringStartUp)
         RequestQuit(0);
+    g_startTick = 0;
     SetTickSource(CountingClock);
+    s_loopStarted = NowMilliseconds();
     int status = RunDemo();
+    if (s_glError) {
+        std::fprintf(stderr, "GL error 0x%x\n", s_glError);
+        return 98;
+    }
     return status * 100 + s_ticks;
 }
 
@@ -74,6 +107,7 @@ class MainLoop : public testing::Test {
             GTEST_SKIP() << "needs an X display";
         s_ticks = 0;
         s_escapeAtTick = s_otherKeyAtTick = s_closeAtTick = -1;
+        s_scriptTimes.clear();
     }
 };
 
@@ -116,6 +150,36 @@ TEST_F(MainLoop, CloseRequestEndsTheLoopLikeEscape) {
     s_closeAtTick = 3;
     ChildResult child = RunInChild([] { return RunCountingDemo(false); });
     EXPECT_EQ(child.status, 3) << child.errors;
+}
+
+TEST_F(MainLoop, EachTickThatPresentedShowsOneFrameAndAnIdleTickNone) {
+    // Nothing yet, the opening section (three presents), after the script,
+    // the opening again; the swaps of each tick are counted at the next.
+    s_scriptTimes = {500, 10000, 95000, 2500};
+    s_escapeAtTick = 5;
+    ChildResult child = RunInChild([] {
+        int status = RunCountingDemo(false);
+        for (size_t tick = 1; tick < s_shownAtTick.size(); ++tick)
+            std::fprintf(stderr, "%d ", s_shownAtTick[tick] - s_shownAtTick[tick - 1]);
+        return status;
+    });
+    EXPECT_EQ(child.status, 5) << child.errors;
+    EXPECT_EQ(child.errors, "0 1 0 1 ");
+}
+
+TEST_F(MainLoop, RestingLoopStillTicksWithinMilliseconds) {
+    // Idle ticks only, as before the first second: the loop rests at most
+    // 1 ms after each. The bounds leave room for a loaded machine; a loop that
+    // slept until the next event would fail them by far.
+    s_escapeAtTick = 21;
+    ChildResult child = RunInChild([] {
+        int status = RunCountingDemo(false);
+        double first = s_tickMilliseconds[0] - s_loopStarted;
+        double twenty = s_tickMilliseconds[20] - s_tickMilliseconds[0];
+        std::fprintf(stderr, "first tick after %.1f ms, 20 more in %.1f ms\n", first, twenty);
+        return first < 100 && twenty < 400 ? status : 99;
+    });
+    EXPECT_EQ(child.status, 21) << child.errors;
 }
 
 } // namespace

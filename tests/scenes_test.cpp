@@ -1,5 +1,6 @@
 // The scenes and the script, driven through the fake clock and read back
 // from the virtual screen after every present.
+#define GL_GLEXT_PROTOTYPES
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include "demo/timeline.h"
 
 #include <GL/gl.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
@@ -105,6 +108,7 @@ class Scenes : public testing::Test {
     void TearDown() override {
         SetPresentHook(nullptr);
         std::memcpy(g_textures, saved, sizeof saved);
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
     // Runs one tick at demo time t and returns the frames it presented.
     std::vector<Frame> TickAt(uint32_t t) {
@@ -150,6 +154,28 @@ TEST_F(Scenes, PicturesAreUprightAndFillTheScreen) {
     EXPECT_EQ(depth, 1);
     EXPECT_EQ(GLuint(bound), g_textures[5]);
     glDeleteTextures(1, &g_textures[5]);
+}
+
+// Draws the picture scene for `slot` with one level parameter of its texture
+// set to `value`, then puts the parameter back; returns the frame.
+Frame DrawWithLevelParameter(int slot, GLenum parameter, GLint value) {
+    glBindTexture(GL_TEXTURE_2D, g_textures[slot]);
+    GLint saved = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, parameter, &saved);
+    glTexParameteri(GL_TEXTURE_2D, parameter, value);
+    DrawPictureScene(slot);
+    glTexParameteri(GL_TEXTURE_2D, parameter, saved);
+    return ReadScreen();
+}
+
+TEST_F(Scenes, FullScreenPicturesAreSampledAtFullDetail) {
+    // The shipped full-screen pictures: the scene reads mip level 0 only.
+    for (int slot : {0, 5, 6, 8, 9, 4}) {
+        DrawPictureScene(slot);
+        Frame drawn = ReadScreen();
+        EXPECT_TRUE(drawn == DrawWithLevelParameter(slot, GL_TEXTURE_MAX_LEVEL, 0)) << slot;
+        EXPECT_TRUE(drawn != DrawWithLevelParameter(slot, GL_TEXTURE_BASE_LEVEL, 1)) << slot;
+    }
 }
 
 TEST_F(Scenes, PictureSceneLeavesTheModelViewMatrixAsItWas) {
@@ -308,6 +334,40 @@ TEST_F(Scenes, CubeTurnsWithTheTickCountNotTheDemoTime) {
     glDeleteTextures(1, &g_textures[3]);
 }
 
+// The cube's model-view matrix (column by column) at `ticks`, in double
+// precision: translate by (0, 0, -5), then turn ticks x 0.08, 0.03 and 0.06
+// degrees about x, y and z.
+std::vector<double> CubeMatrix(uint32_t ticks) {
+    auto radians = [&](double perTick) { return std::fmod(ticks * perTick, 360.0) * M_PI / 180; };
+    const double a = radians(0.08), b = radians(0.03), c = radians(0.06);
+    const double rx[3][3] = {{1, 0, 0}, {0, cos(a), -sin(a)}, {0, sin(a), cos(a)}};
+    const double ry[3][3] = {{cos(b), 0, sin(b)}, {0, 1, 0}, {-sin(b), 0, cos(b)}};
+    const double rz[3][3] = {{cos(c), -sin(c), 0}, {sin(c), cos(c), 0}, {0, 0, 1}};
+    std::vector<double> m(16, 0.0);
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    m[column * 4 + row] += rx[row][i] * ry[i][j] * rz[j][column];
+    m[14] = -5, m[15] = 1;
+    return m;
+}
+
+TEST_F(Scenes, CubeTurnsByTheSmallStepOfOneTickNearTheTickCountsWrap) {
+    // At two successive ticks the cube stands exactly where the rotation
+    // worked out in double precision puts it, so it turns by one tick's step.
+    g_spectrum[0] = 0;
+    for (uint32_t ticks : {0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        SetFakeTicks(ticks);
+        DrawSpectrumCube();
+        GLfloat drawn[16];
+        glGetFloatv(GL_MODELVIEW_MATRIX, drawn);
+        std::vector<double> expected = CubeMatrix(ticks);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_NEAR(drawn[i], expected[i], 1e-4) << "tick " << ticks << ", element " << i;
+    }
+}
+
 // What one tick put on screen, frame by frame.
 enum class Shown { Picture0, Picture4, Picture5, Picture6, Picture8, Picture9, Sprites, Cube };
 
@@ -367,6 +427,109 @@ TEST_F(Scenes, SpritesSeeTheClockThreeSecondsBehind) {
     EXPECT_EQ(g_demoTime, 9000);
     TickAt(12000);
     EXPECT_EQ(g_demoTime, 12000); // restored after the sprites
+}
+
+// A broad set of GL state: switches, blending, binding, colours, matrices
+// and their stacks, viewport, depth, texture environment and framebuffers.
+std::vector<double> GlState() {
+    std::vector<double> state;
+    for (GLenum cap : {GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D, GL_TEXTURE_GEN_S,
+                       GL_TEXTURE_GEN_T, GL_SCISSOR_TEST, GL_CULL_FACE})
+        state.push_back(glIsEnabled(cap));
+    const std::pair<GLenum, int> values[] = {
+        {GL_BLEND_SRC, 1},
+        {GL_BLEND_DST, 1},
+        {GL_TEXTURE_BINDING_2D, 1},
+        {GL_CURRENT_COLOR, 4},
+        {GL_COLOR_CLEAR_VALUE, 4},
+        {GL_CURRENT_TEXTURE_COORDS, 4},
+        {GL_MODELVIEW_MATRIX, 16},
+        {GL_PROJECTION_MATRIX, 16},
+        {GL_MODELVIEW_STACK_DEPTH, 1},
+        {GL_PROJECTION_STACK_DEPTH, 1},
+        {GL_ATTRIB_STACK_DEPTH, 1},
+        {GL_MATRIX_MODE, 1},
+        {GL_VIEWPORT, 4},
+        {GL_DEPTH_FUNC, 1},
+        {GL_DEPTH_WRITEMASK, 1},
+        {GL_DRAW_FRAMEBUFFER_BINDING, 1},
+        {GL_READ_FRAMEBUFFER_BINDING, 1},
+    };
+    for (const auto& value : values) {
+        double v[16];
+        glGetDoublev(value.first, v);
+        state.insert(state.end(), v, v + value.second);
+    }
+    GLint environment = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+    state.push_back(environment);
+    return state;
+}
+
+// The centre pixel of the display as the X server shows it.
+unsigned long ShownCentrePixel() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 0xDEAD;
+    Window root = DefaultRootWindow(display);
+    XSync(display, False);
+    XImage* image = XGetImage(display, root, 640, 512, 1, 1, AllPlanes, ZPixmap);
+    unsigned long pixel = image ? XGetPixel(image, 0, 0) & 0xFFFFFF : 0xDEAD;
+    if (image)
+        XDestroyImage(image);
+    XCloseDisplay(display);
+    return pixel;
+}
+
+TEST_F(Scenes, WarmUpDrawsUnseenAndLeavesABlackScreenAndEveryStateAsItWas) {
+    // A red frame on show, and state unlike any scene's.
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    PresentScreen();
+    ShowFrameInWindow();
+    TakeFinishedFrame();
+    ResetPresents();
+    glClearColor(0.1f, 0.2f, 0.3f, 0.4f);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(0.25f, 0.5f, 0.75f, 1);
+    glTexCoord2f(0.5f, 0.25f);
+    glBindTexture(GL_TEXTURE_2D, g_textures[7]);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glDepthFunc(GL_LEQUAL);
+    glDepthMask(GL_FALSE);
+    glPushMatrix();
+    glTranslatef(1, 2, 3);
+    glMatrixMode(GL_PROJECTION);
+    const std::vector<double> before = GlState();
+    const int clockReads = FakeClockReads();
+
+    GLuint query = 0;
+    glGenQueries(1, &query);
+    glBeginQuery(GL_SAMPLES_PASSED, query);
+    WarmScenes();
+    glEndQuery(GL_SAMPLES_PASSED);
+    GLuint samples = 0;
+    glGetQueryObjectuiv(query, GL_QUERY_RESULT, &samples);
+    glDeleteQueries(1, &query);
+
+    // More than the full-screen picture was drawn ...
+    EXPECT_GT(samples, GLuint(kScreenWidth * kScreenHeight));
+    // ... then cleared, with nothing presented, shown or timed.
+    EXPECT_TRUE(ReadScreen() == Frame(size_t(kScreenWidth) * kScreenHeight * 4, 0));
+    EXPECT_TRUE(s_presented.empty());
+    EXPECT_FALSE(TakeFinishedFrame());
+    EXPECT_EQ(ShownCentrePixel(), 0xFF0000ul);
+    EXPECT_EQ(FakeClockReads(), clockReads);
+    EXPECT_EQ(GlState(), before);
+
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glDepthMask(GL_TRUE);
+    glDepthFunc(GL_LESS);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glDisable(GL_BLEND);
+    glClearColor(0, 0, 0, 0);
 }
 
 // Whole frames at fixed times, compared with miniatures recorded from a

@@ -1,4 +1,5 @@
 // The virtual screen, the present and the projection, on real GL under X.
+#define GL_GLEXT_PROTOTYPES
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -14,19 +15,21 @@
 
 namespace {
 
-TEST(Letterbox, FitsFourThreeIntoEveryWindowShape) {
+TEST(Letterbox, FitsFourThreeIntoEveryWindowShapeAndFindsWholeScales) {
     struct Case {
         int width, height;
         ScreenRect expected;
     };
     const Case cases[] = {
-        {640, 480, {0, 0, 640, 480}},       // 4:3, the same size
-        {1600, 1200, {0, 0, 1600, 1200}},   // 4:3, larger
-        {1920, 1080, {240, 0, 1440, 1080}}, // 16:9: bars left and right
-        {1280, 1024, {0, 32, 1280, 960}},   // 5:4: bars above and below
-        {400, 300, {0, 0, 400, 300}},       // smaller than 640 x 480
-        {500, 300, {50, 0, 400, 300}},      // smaller and wide
-        {301, 1000, {0, 387, 301, 226}},    // tall and narrow, rounded
+        {640, 480, {0, 0, 640, 480, 1}},       // 4:3, the same size
+        {1600, 1200, {0, 0, 1600, 1200, 0}},   // 4:3, larger, 2.5 x
+        {1920, 1080, {240, 0, 1440, 1080, 0}}, // 16:9: bars left and right, 2.25 x
+        {1280, 1024, {0, 32, 1280, 960, 2}},   // 5:4: bars above and below, 2 x
+        {2560, 1440, {320, 0, 1920, 1440, 3}}, // 16:9 at 3 x
+        {1281, 961, {0, 0, 1281, 961, 0}},     // just over 2 x
+        {400, 300, {0, 0, 400, 300, 0}},       // smaller than 640 x 480
+        {500, 300, {50, 0, 400, 300, 0}},      // smaller and wide
+        {301, 1000, {0, 387, 301, 226, 0}},    // tall and narrow, rounded
     };
     for (const Case& c : cases) {
         ScreenRect r = FitVirtualScreen(c.width, c.height);
@@ -34,6 +37,7 @@ TEST(Letterbox, FitsFourThreeIntoEveryWindowShape) {
         EXPECT_EQ(r.y, c.expected.y) << c.width << "x" << c.height;
         EXPECT_EQ(r.width, c.expected.width) << c.width << "x" << c.height;
         EXPECT_EQ(r.height, c.expected.height) << c.width << "x" << c.height;
+        EXPECT_EQ(r.wholeScale, c.expected.wholeScale) << c.width << "x" << c.height;
     }
 }
 
@@ -42,6 +46,9 @@ class VirtualScreen : public testing::Test {
     void SetUp() override {
         if (!StartDemoInProcess())
             GTEST_SKIP() << "needs an X display";
+    }
+    void TearDown() override {
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
 };
 
@@ -104,6 +111,54 @@ TEST_F(VirtualScreen, PresentShowsItLetterboxedInTheWindow) {
     if (r.x > 0) {
         EXPECT_EQ(WindowPixel(display, root, r.x / 2, rootSize.height / 2), 0ul);
     }
+    XCloseDisplay(display);
+}
+
+// The colour of virtual pixel (x, y), y from the bottom: every pixel differs
+// from its neighbours.
+uint32_t PatternColour(int x, int y) {
+    return uint32_t(x * 5 & 255) << 16 | uint32_t(y * 3 & 255) << 8 | uint32_t((x ^ y) * 11 & 255);
+}
+
+TEST_F(VirtualScreen, WholeScaleShowsEachPixelAsAnExactBlock) {
+    // Fill the virtual screen with the pattern, with nothing but the pixels
+    // themselves reaching it.
+    std::vector<uint8_t> rgba(size_t(kScreenWidth) * kScreenHeight * 4);
+    for (int y = 0; y < kScreenHeight; ++y)
+        for (int x = 0; x < kScreenWidth; ++x) {
+            uint32_t c = PatternColour(x, y);
+            uint8_t* p = &rgba[(size_t(y) * kScreenWidth + x) * 4];
+            p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c), p[3] = 255;
+        }
+    glPushAttrib(GL_ENABLE_BIT);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_DEPTH_TEST);
+    glWindowPos2i(0, 0);
+    glDrawPixels(kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glPopAttrib();
+    ASSERT_TRUE(ReadScreen() == rgba);
+    PresentScreen();
+    ShowFrameInWindow();
+
+    // The 1280 x 1024 display shows it at 2 x: each window pixel is exactly
+    // the virtual pixel under it.
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XSync(display, False);
+    Window root = DefaultRootWindow(display);
+    ScreenRect r = FitVirtualScreen(1280, 1024);
+    ASSERT_EQ(r.wholeScale, 2);
+    const int top = 1024 - (r.y + r.height);
+    XImage* image = XGetImage(display, root, r.x, top, unsigned(r.width), unsigned(r.height),
+                              AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int wrong = 0;
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x)
+            if ((XGetPixel(image, x, y) & 0xFFFFFF) != PatternColour(x / 2, (r.height - 1 - y) / 2))
+                ++wrong;
+    EXPECT_EQ(wrong, 0) << "of " << r.width * r.height << " window pixels";
+    XDestroyImage(image);
     XCloseDisplay(display);
 }
 

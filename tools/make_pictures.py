@@ -5,12 +5,15 @@ Usage:  /usr/bin/python3 tools/make_pictures.py [--out DIR] [--only NAME ...]
 
 Everything is drawn procedurally with numpy and PIL from fixed seeds, so each
 run writes the same files.  Full-screen pictures are painted at 1280 x 960
-(twice the 640 x 480 screen) and stored anamorphic at 1024 x 512; the demo
-stretches them back to 4:3.  The ship and lightning sprites and the cube face
-are painted at 1024 x 1024 and stored at 512 x 512 upside down, because the
-demo puts their first row at the bottom of the quad; the arm is 512 x 512 and
-upright.  After writing, every file is checked (baseline JPEG, 3 components,
-power-of-two size, black sprite borders) and the total is held under 2 MiB.
+(twice the 640 x 480 screen) and stored anamorphic at 512 x 512; the demo
+stretches them back to 4:3.  That is the largest power-of-two size whose
+level 0 the picture scene samples at 640 x 480 (at 1024 x 512 the GL would
+sample mip level 1: half the detail).  The ship and lightning sprites and the
+cube face are painted at 1024 x 1024 and stored at 512 x 512 upside down,
+because the demo puts their first row at the bottom of the quad; the arm is
+512 x 512 and upright.  After writing, every file is checked (baseline JPEG,
+3 components, power-of-two size, full-screen pictures at their stored size,
+black sprite borders) and the total is held under 2 MiB.
 """
 
 import argparse
@@ -29,7 +32,7 @@ JPEG_QUALITY = 90
 BUDGET = 2 * 1024 * 1024  # all ten files together must stay below this
 
 FULL = (1280, 960)       # painting size of the 4:3 full-screen pictures
-FULL_STORED = (1024, 512)
+FULL_STORED = (512, 512)  # level 0 is what the scene samples at 640 x 480
 SPRITE = (1024, 1024)
 SPRITE_STORED = (512, 512)
 
@@ -1776,6 +1779,9 @@ PICTURES = [
 # sprites drawn additively by the demo: their surroundings must be black
 BLACK_EDGED = ("skuta.jpg", "lyn.jpg")
 
+# pictures the demo stretches over the whole screen
+FULL_SCREEN = ("bakgrunn.jpg", "hilsen.jpg", "skatt.jpg", "pirat.jpg", "finish.jpg", "finish2.jpg")
+
 
 def jpeg_frame(data):
     """Reads the frame header of a JPEG: (SOF marker, width, height, components)."""
@@ -1813,6 +1819,8 @@ def check_file(name, path):
         problems.append("%d components instead of 3" % comps)
     if width not in (512, 1024) or height not in (512, 1024):
         problems.append("size %d x %d is not 512/1024 per side" % (width, height))
+    if name in FULL_SCREEN and (width, height) != FULL_STORED:
+        problems.append("full-screen picture not at %d x %d" % FULL_STORED)
     im = Image.open(io.BytesIO(data))
     if im.mode != "RGB":
         problems.append("decodes as %s, not RGB" % im.mode)

@@ -3,6 +3,7 @@
 
 #include "assets/textures.h"
 #include "audio/audio.h"
+#include "demo/scenes.h"
 #include "demo/timeline.h"
 #include "platform/messages.h"
 #include "platform/renderer.h"
@@ -12,9 +13,10 @@
 bool g_fullscreen = true;
 ClientRect g_clientRect;
 
-// Stores the window, sets up the renderer and loads the pictures in slot
-// order, until a quit from outside (SIGINT, SIGTERM) is waiting: the loop
-// then takes it before any tick. Called by main.
+// Stores the window, sets up the renderer, loads the pictures in slot order
+// and warms the drawing paths, stopping early once a quit from outside
+// (SIGINT, SIGTERM) is waiting: the loop then takes it before any tick.
+// Called by main.
 void InitDemo(SDL_Window* window) {
     g_window = window;
     // The demo draws into the virtual screen, so that is its client area.
@@ -22,6 +24,8 @@ void InitDemo(SDL_Window* window) {
     InitRenderer(g_clientRect.right, g_clientRect.bottom);
     for (int slot = 0; slot < kTextureCount && !QuitRequested(); ++slot)
         LoadTexture(g_textures, kPicturePaths[slot], slot);
+    if (!QuitRequested())
+        WarmScenes();
 }
 
 // Starts the music and runs the loop: every waiting message is handled

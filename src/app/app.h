@@ -13,9 +13,9 @@ struct ClientRect {
 extern bool g_fullscreen;       // always true: the demo runs full screen
 extern ClientRect g_clientRect; // its client area: the virtual screen
 
-// Stores the window, sets up the renderer and loads the ten pictures,
-// stopping early when SIGINT or SIGTERM asks to quit; called by main after
-// the window exists.
+// Stores the window, sets up the renderer, loads the ten pictures and warms
+// the drawing paths, stopping early when SIGINT or SIGTERM asks to quit;
+// called by main after the window exists.
 void InitDemo(SDL_Window* window);
 
 // Starts the music, runs the message-and-tick loop until a quit, shuts

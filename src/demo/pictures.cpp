@@ -31,8 +31,9 @@ void EndScreenSpace() {
     glPopMatrix();
 }
 
-// Draws one full-screen picture and presents it; called by TickDemo.
-void DrawPictureScene(int slot) {
+// Clears the frame and draws one full-screen picture; called by
+// DrawPictureScene and WarmScenes.
+void DrawPicture(int slot) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glClearColor(0, 0, 0, 0); // takes effect from the next clear on
     BeginScreenSpace();
@@ -51,5 +52,10 @@ void DrawPictureScene(int slot) {
     glVertex3f(0, kScreenHeight, 0);
     glEnd();
     EndScreenSpace();
+}
+
+// Draws one full-screen picture and presents it; called by TickDemo.
+void DrawPictureScene(int slot) {
+    DrawPicture(slot);
     PresentScreen();
 }

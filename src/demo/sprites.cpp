@@ -22,9 +22,9 @@ static void DrawSpriteQuad() {
     glEnd();
 }
 
-// Draws the drifting ship and presents; called by TickDemo.
-void DrawDriftingSprite() {
-    const int32_t t = g_demoTime;
+// Draws the drifting ship at sprite time t; called by DrawDriftingSprite and
+// WarmScenes.
+void DrawShip(int32_t t) {
     glDisable(GL_LIGHTING);
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE);
@@ -35,13 +35,18 @@ void DrawDriftingSprite() {
     glBindTexture(GL_TEXTURE_2D, g_textures[1]);
     DrawSpriteQuad();
     glPopMatrix();
+}
+
+// Draws the drifting ship and presents; called by TickDemo.
+void DrawDriftingSprite() {
+    DrawShip(g_demoTime);
     PresentScreen();
     glDisable(GL_BLEND);
 }
 
-// Draws the colour-cycling lightning and presents; called by TickDemo.
-void DrawColourCycleSprite() {
-    const int32_t t = g_demoTime;
+// Draws the lightning in its colour at sprite time t; called by
+// DrawColourCycleSprite and WarmScenes.
+void DrawLightning(int32_t t) {
     glDisable(GL_LIGHTING);
     glEnable(GL_BLEND);
     glColor4f(float(std::sin(0.1 * t)), float(std::sin(0.11 * t)), float(std::sin(0.12 * t)), 1);
@@ -51,6 +56,11 @@ void DrawColourCycleSprite() {
     glBindTexture(GL_TEXTURE_2D, g_textures[2]);
     DrawSpriteQuad();
     glPopMatrix();
+}
+
+// Draws the colour-cycling lightning and presents; called by TickDemo.
+void DrawColourCycleSprite() {
+    DrawLightning(g_demoTime);
     PresentScreen();
     // Blending stays on; the next picture scene switches it off.
 }

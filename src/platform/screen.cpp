@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 #include <SDL_opengl.h>
+#include <cstdio>
 
 // Framebuffer-object entry points, fetched from the GL once the context exists.
 static PFNGLGENFRAMEBUFFERSPROC s_genFramebuffers;
@@ -23,10 +24,11 @@ static GLuint s_colourBuffer;
 static GLuint s_depthBuffer;
 static void (*s_presentHook)();
 static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
+static int s_framesShown;     // swaps made by ShowFrameInWindow
 
-// Fits 4:3 into the window; called by ShowFrameInWindow.
+// Fits 4:3 into the window and finds a whole scale; called by CopyFrameToWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
-    ScreenRect rect = {0, 0, windowWidth, windowHeight};
+    ScreenRect rect = {0, 0, windowWidth, windowHeight, 0};
     if (int64_t(windowWidth) * kScreenHeight > int64_t(windowHeight) * kScreenWidth) {
         rect.width =
             int((int64_t(windowHeight) * kScreenWidth + kScreenHeight / 2) / kScreenHeight);
@@ -35,27 +37,53 @@ ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
         rect.height = int((int64_t(windowWidth) * kScreenHeight + kScreenWidth / 2) / kScreenWidth);
         rect.y = (windowHeight - rect.height) / 2;
     }
+    const int scale = rect.width / kScreenWidth;
+    const bool whole = rect.width == scale * kScreenWidth && rect.height == scale * kScreenHeight;
+    rect.wholeScale = whole ? scale : 0;
     return rect;
 }
 
-// Fetches one GL entry point into `slot`; called by LoadFramebufferFunctions.
-template <typename Function> static bool LoadFunction(Function& slot, const char* name) {
-    slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(name));
+// Tells which names the GL offers framebuffer objects under: the core names
+// ("") from GL 3.0 or with GL_ARB_framebuffer_object, the "EXT" names with
+// GL_EXT_framebuffer_object and GL_EXT_framebuffer_blit, else none (null).
+// Asking for the functions alone proves nothing: GLX hands out an address for
+// any name. Called by LoadFramebufferFunctions.
+static const char* FramebufferNameSuffix() {
+    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0, minor = 0;
+    if ((version && std::sscanf(version, "%d.%d", &major, &minor) == 2 && major >= 3) ||
+        SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object"))
+        return "";
+    if (SDL_GL_ExtensionSupported("GL_EXT_framebuffer_object") &&
+        SDL_GL_ExtensionSupported("GL_EXT_framebuffer_blit"))
+        return "EXT";
+    return nullptr;
+}
+
+// Fetches one GL entry point, `name` with `suffix`, into `slot`; called by
+// LoadFramebufferFunctions.
+template <typename Function>
+static bool LoadFunction(Function& slot, const char* name, const char* suffix) {
+    char fullName[64];
+    std::snprintf(fullName, sizeof fullName, "%s%s", name, suffix);
+    slot = reinterpret_cast<Function>(SDL_GL_GetProcAddress(fullName));
     return slot != nullptr;
 }
 
-// Fetches the framebuffer-object entry points; called by CreateVirtualScreen.
+// Fetches the framebuffer-object entry points if the GL has them; called by
+// CreateVirtualScreen.
 static bool LoadFramebufferFunctions() {
-    return LoadFunction(s_genFramebuffers, "glGenFramebuffers") &&
-           LoadFunction(s_deleteFramebuffers, "glDeleteFramebuffers") &&
-           LoadFunction(s_bindFramebuffer, "glBindFramebuffer") &&
-           LoadFunction(s_framebufferRenderbuffer, "glFramebufferRenderbuffer") &&
-           LoadFunction(s_checkFramebufferStatus, "glCheckFramebufferStatus") &&
-           LoadFunction(s_genRenderbuffers, "glGenRenderbuffers") &&
-           LoadFunction(s_deleteRenderbuffers, "glDeleteRenderbuffers") &&
-           LoadFunction(s_bindRenderbuffer, "glBindRenderbuffer") &&
-           LoadFunction(s_renderbufferStorage, "glRenderbufferStorage") &&
-           LoadFunction(s_blitFramebuffer, "glBlitFramebuffer");
+    const char* suffix = FramebufferNameSuffix();
+    return suffix && LoadFunction(s_genFramebuffers, "glGenFramebuffers", suffix) &&
+           LoadFunction(s_deleteFramebuffers, "glDeleteFramebuffers", suffix) &&
+           LoadFunction(s_bindFramebuffer, "glBindFramebuffer", suffix) &&
+           LoadFunction(s_framebufferRenderbuffer, "glFramebufferRenderbuffer", suffix) &&
+           LoadFunction(s_checkFramebufferStatus, "glCheckFramebufferStatus", suffix) &&
+           LoadFunction(s_genRenderbuffers, "glGenRenderbuffers", suffix) &&
+           LoadFunction(s_deleteRenderbuffers, "glDeleteRenderbuffers", suffix) &&
+           LoadFunction(s_bindRenderbuffer, "glBindRenderbuffer", suffix) &&
+           LoadFunction(s_renderbufferStorage, "glRenderbufferStorage", suffix) &&
+           LoadFunction(s_blitFramebuffer, "glBlitFramebuffer", suffix);
 }
 
 // Gives the virtual screen a depth buffer of `format` and checks that the
@@ -98,7 +126,7 @@ void DestroyVirtualScreen() {
 }
 
 // Clears one of the black bars beside the virtual screen in the window, if
-// it has any area; called by ShowFrameInWindow with the scissor test on.
+// it has any area; called by CopyFrameToWindow with the scissor test on.
 static void ClearBar(int x, int y, int width, int height) {
     if (width <= 0 || height <= 0)
         return;
@@ -120,8 +148,9 @@ bool TakeFinishedFrame() {
     return presented;
 }
 
-// Shows the virtual screen in the window; called by the main loop.
-void ShowFrameInWindow() {
+// Copies the virtual screen into the window's back buffer; called by
+// ShowFrameInWindow and WarmScenes.
+void CopyFrameToWindow() {
     if (!s_framebuffer)
         return;
     int windowWidth = 0, windowHeight = 0;
@@ -141,11 +170,27 @@ void ShowFrameInWindow() {
     ClearBar(0, rect.y, rect.x, rect.height);
     ClearBar(rect.x + rect.width, rect.y, windowWidth - rect.x - rect.width, rect.height);
     glDisable(GL_SCISSOR_TEST);
+    // At a whole scale each virtual pixel becomes a block of identical
+    // window pixels: sharper than blending, and cheaper.
     s_blitFramebuffer(0, 0, kScreenWidth, kScreenHeight, rect.x, rect.y, rect.x + rect.width,
-                      rect.y + rect.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+                      rect.y + rect.height, GL_COLOR_BUFFER_BIT,
+                      rect.wholeScale ? GL_NEAREST : GL_LINEAR);
     glPopAttrib();
-    SDL_GL_SwapWindow(g_window);
     s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, s_framebuffer);
+}
+
+// Shows the virtual screen in the window; called by the main loop.
+void ShowFrameInWindow() {
+    if (!s_framebuffer)
+        return;
+    CopyFrameToWindow();
+    SDL_GL_SwapWindow(g_window);
+    ++s_framesShown;
+}
+
+// Counts the frames shown; called by tests and benchmarks.
+int FramesShown() {
+    return s_framesShown;
 }
 
 // Installs a hook run after every present; called by offline rendering,

@@ -8,13 +8,16 @@ constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 480;
 
 // Where the virtual screen lands inside the window, in window pixels with
-// the origin at the bottom left.
+// the origin at the bottom left, and how it is scaled there.
 struct ScreenRect {
     int x, y, width, height;
+    int wholeScale; // window pixels per virtual pixel when a whole number, else 0
 };
 
-// Fits 4:3 into a window of the given size, centred, as large as it goes;
-// called by ShowFrameInWindow.
+// Fits 4:3 into a window of the given size, centred, as large as it goes,
+// and tells whether each virtual pixel covers a whole number of window
+// pixels (then the copy takes the nearest pixel; otherwise it blends).
+// Called by CopyFrameToWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight);
 
 // Creates the virtual screen (RGBA colour, depth of at least 16 bits) and
@@ -34,11 +37,19 @@ void PresentScreen();
 // after every tick by the main loop and by offline rendering.
 bool TakeFinishedFrame();
 
-// Copies the virtual screen to the window, scaled into the letterbox with
-// black bars beside it, and swaps the window's buffers; the virtual screen
-// keeps its colour and depth. Called by the main loop after a tick that
-// presented.
+// Copies the virtual screen into the window's back buffer, scaled into the
+// letterbox with black bars beside it, without swapping; the virtual screen
+// keeps its colour and depth and stays bound. Called by ShowFrameInWindow,
+// and by the warm-up before the first tick so that the first copy is not slow.
+void CopyFrameToWindow();
+
+// Copies the virtual screen to the window as above and swaps the window's
+// buffers. Called by the main loop after a tick that presented.
 void ShowFrameInWindow();
+
+// How many frames ShowFrameInWindow has shown, that is how many times it
+// swapped the window's buffers; read by tests and benchmarks.
+int FramesShown();
 
 // Calls `hook` after every present (null removes it): offline rendering
 // takes each finished frame through it, and tests and benchmarks watch the

@@ -12,13 +12,15 @@ SDL_Window* g_window;
 // Where the full-screen window goes: the whole desktop, or 640 x 480 at the
 // top left when the desktop mode cannot be read. Set by EnterFullscreenMode.
 static SDL_Rect s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
+static bool s_desktopRead; // the desktop mode was read: cover the whole desktop
 
 // Reads the desktop mode and checks that it fits the demo; called by
 // CreateMainWindow before the window exists.
 void EnterFullscreenMode() {
     SDL_DisplayMode desktop;
-    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0 ||
-        SDL_GetDisplayBounds(0, &s_displayRect) != 0) {
+    s_desktopRead =
+        SDL_GetDesktopDisplayMode(0, &desktop) == 0 && SDL_GetDisplayBounds(0, &s_displayRect) == 0;
+    if (!s_desktopRead) {
         ShowErrorMessage(nullptr, "Could Not Enum Display Settings");
         s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
         return;
@@ -71,7 +73,9 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t 
         EnterFullscreenMode();
         SDL_ShowCursor(SDL_DISABLE);
         area = s_displayRect;
-        style = SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
+        // Without the desktop mode, a plain 640 x 480 borderless window at
+        // the top left: desktop full screen would size it to the display.
+        style = SDL_WINDOW_BORDERLESS | (s_desktopRead ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     } else if (style == 0) {
         style = SDL_WINDOW_RESIZABLE;
     }

@@ -19,8 +19,9 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t 
                              bool fullscreen);
 
 // Takes the display for the demo: reads the desktop mode the full-screen
-// window will cover, and refuses a desktop smaller than 640 x 480. Called by
-// CreateMainWindow.
+// window will cover, and refuses a desktop smaller than 640 x 480. When the
+// mode cannot be read it says so and the window becomes 640 x 480
+// borderless at the top left instead. Called by CreateMainWindow.
 void EnterFullscreenMode();
 
 // Handles one window event: Escape and the close request post a quit,
