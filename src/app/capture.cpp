@@ -135,14 +135,14 @@ int ParseCaptureOptions(int argc, char** argv, CaptureOptions* options) {
     return 0;
 }
 
-// The number of frames; called by RunCapture, tests and the benchmark.
+// The number of frames; called by RunCapture and the benchmark.
 int64_t CaptureFrameCount(const CaptureOptions& options) {
     // floor(i * 1000 / fps) < to - from exactly when i < (to - from) * fps / 1000.
     const int64_t span = int64_t(options.to) - options.from;
     return (span * options.fps + 999) / 1000;
 }
 
-// Frame i's demo time; called by RunCapture, tests and the benchmark.
+// Frame i's demo time; called by RunCapture and the benchmark.
 int32_t CaptureFrameTime(const CaptureOptions& options, int64_t frame) {
     return int32_t(options.from + frame * 1000 / options.fps);
 }

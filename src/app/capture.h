@@ -50,7 +50,7 @@ int ParseCaptureOptions(int argc, char** argv, CaptureOptions* options);
 void PrintCaptureUsage();
 
 // The number of frames: every i whose time is before `to`. Called by
-// RunCapture, tests and the benchmark.
+// RunCapture and the benchmark.
 int64_t CaptureFrameCount(const CaptureOptions& options);
 
 // Frame i's demo time, from + floor(i * 1000 / fps), exact in integers.
@@ -63,7 +63,7 @@ int64_t MusicFrameAt(int32_t demoTime);
 // Starts the demo with no display once per process: the offscreen window,
 // the renderer and pictures, the decoded music and the virtual clock.
 // Returns 0, or the exit status when start-up failed (its message shown).
-// Called by RunCapture and the benchmark.
+// Called by RunCapture, tests and the benchmark.
 int StartOfflineDemo();
 
 // Runs the ticks of the frame at `demoTime` and reads the virtual screen
@@ -75,6 +75,7 @@ int StartOfflineDemo();
 bool RenderCaptureFrame(int32_t demoTime, bool firstFrame, uint8_t* rgba);
 
 // Captures the frames the options ask for; returns the exit status: 0 when
-// the output is complete, 1 when it could not be made. Called by the
-// capture's main and the benchmark.
+// the output is complete, 1 when it could not be made, 128 + the signal
+// when SIGINT or SIGTERM stopped it. Called by the capture's main and the
+// benchmark.
 int RunCapture(const CaptureOptions& options);
