@@ -115,12 +115,17 @@ static void PrintRow(const char* name, const CaptureOptions& options, const Run&
                 length / run.wall, run.wall, floor.wall / run.wall, run.cpu, floor.cpu / run.cpu);
 }
 
-// Prints where a capture's time went.
+// Prints where a capture's time went; the floor has no writer.
 static void PrintStages(const char* name, const CaptureTimings& t, double megabytes) {
-    std::printf("%-6s render %.2f s, read-back %.2f s, loop waiting for the writer %.2f s; "
-                "writer: convert %.2f s, PNG encode %.2f s, write/pipe %.2f s, ffmpeg "
-                "finishing %.2f s; %lld of %lld frames new; %.1f MB\n",
-                name, t.render, t.readback, t.waiting, t.convert, t.encode, t.write, t.finish,
+    std::printf("%-6s render %.2f s, read-back %.2f s", name, t.render, t.readback);
+    if (t.frames == 0) {
+        std::printf("\n");
+        return;
+    }
+    std::printf("; loop waiting for the writer %.2f s; writer: convert %.2f s, PNG encode "
+                "%.2f s, write/pipe %.2f s; ffmpeg finishing %.2f s; %lld of %lld frames new; "
+                "%.1f MB\n",
+                t.waiting, t.convert, t.encode, t.write, t.finish,
                 static_cast<long long>(t.newFrames), static_cast<long long>(t.frames), megabytes);
 }
 
