@@ -86,26 +86,35 @@ ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds) 
     return WaitForDemo(StartChild(body), timeoutSeconds);
 }
 
-DemoProcess StartDemoBinary(const std::vector<std::string>& environment,
-                            const std::string& workDir) {
+DemoProcess StartProgram(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment, const std::string& workDir) {
     DemoProcess demo;
     demo.errorsPath = TemporaryErrorsPath();
+    std::vector<char*> argv = {const_cast<char*>(path.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
     std::fflush(nullptr);
     demo.pid = fork();
     if (demo.pid == 0) {
         int fd = open(demo.errorsPath.c_str(), O_WRONLY | O_TRUNC);
         dup2(fd, 2);
-        // A test runner may ignore these; the demo must see them as a user would.
+        // A test runner may ignore these; the program must see them as a user would.
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
         for (const std::string& entry : environment)
             putenv(const_cast<char*>(entry.c_str()));
         if (chdir(workDir.c_str()) != 0)
             std::_Exit(126);
-        execl(MOVRA_BINARY, MOVRA_BINARY, static_cast<char*>(nullptr));
+        execv(path.c_str(), argv.data());
         std::_Exit(127);
     }
     return demo;
+}
+
+DemoProcess StartDemoBinary(const std::vector<std::string>& environment,
+                            const std::string& workDir) {
+    return StartProgram(MOVRA_BINARY, {}, environment, workDir);
 }
 
 ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds) {

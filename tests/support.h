@@ -30,6 +30,12 @@ DemoProcess StartChild(const std::function<int()>& body);
 // it after `timeoutSeconds`.
 ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds = 60);
 
+// Starts the program at `path` with arguments and extra environment entries
+// ("NAME=value"), from the repository root (or `workDir`).
+DemoProcess StartProgram(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment = {},
+                         const std::string& workDir = MOVRA_SOURCE_DIR);
+
 // Starts build/movra with extra environment entries ("NAME=value").
 DemoProcess StartDemoBinary(const std::vector<std::string>& environment = {},
                             const std::string& workDir = MOVRA_SOURCE_DIR);

@@ -28,6 +28,22 @@ bool PlayMusicStream(uint32_t stream);
 // with the buffer untouched, when nothing plays. Called by TickDemo.
 bool ReadMusicSpectrum(uint32_t stream, float* spectrum);
 
+// Opens the music for offline rendering: the whole file decoded in memory,
+// heard at the frame SetOfflineMusicFrame gives instead of where a device
+// plays it. ReadMusicSpectrum takes its snapshot there and PlayMusicStream
+// leaves it alone; it needs no device. One at a time: opening again
+// replaces it. 0 when the file cannot be played. Called by offline
+// rendering.
+uint32_t OpenOfflineMusic(const char* path);
+
+// Sets the frame of the offline music heard now: negative before its first
+// frame. Called by offline rendering before each tick.
+void SetOfflineMusicFrame(uint32_t stream, int64_t frame);
+
+// The offline music's decoded frames, 44.1 kHz stereo interleaved; null
+// for any other handle. Called by offline rendering to write the sound.
+const std::vector<int16_t>* OfflineMusicSamples(uint32_t stream);
+
 // Decodes a whole MP3 file held in memory as the streams play it: 44.1 kHz
 // stereo 16-bit frames, interleaved, at most ten minutes of them; false when
 // the bytes hold no playable MPEG audio. Called by offline rendering and the

@@ -69,8 +69,8 @@ static void MixStream(MusicStream* stream, int16_t* out, int frames, int64_t now
         const int16_t* frame = stream->ring + ((read + i) % kRingFrames) * kChannels;
         out[2 * i] = AddClamped(out[2 * i], frame[0]);
         out[2 * i + 1] = AddClamped(out[2 * i + 1], frame[1]);
-        const float mono = float(int(frame[0]) + int(frame[1])) * (1.0f / 65536.0f);
-        stream->history[(first + i) % kHistoryFrames].store(mono, std::memory_order_relaxed);
+        stream->history[(first + i) % kHistoryFrames].store(MixToMono(frame[0], frame[1]),
+                                                            std::memory_order_relaxed);
     }
     stream->historyEnd.store(first + count, std::memory_order_release);
     stream->ringRead.store(read + count, std::memory_order_release);

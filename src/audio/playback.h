@@ -60,7 +60,16 @@ struct MusicStream {
     std::atomic<int64_t> clockNanos{0};
 };
 
+// The offline music: decoded frames and the frame heard now, both set on the
+// main thread only. Its handle is the one after the streams'.
+constexpr uint32_t kOfflineMusicHandle = kMaxStreams + 1;
+struct OfflineMusic {
+    std::vector<int16_t> samples; // interleaved stereo; empty when none is open
+    int64_t audibleFrame = 0;
+};
+
 extern std::atomic<MusicStream*> g_streams[kMaxStreams]; // open streams; slot = handle - 1
+extern OfflineMusic g_offlineMusic;                      // the offline music, if open
 extern uint32_t g_audioDevice;               // SDL's device id; 0 when there is no device
 extern int g_deviceBufferFrames;             // the device buffer SDL granted, in frames
 extern std::atomic<int64_t> g_callbackNanos; // time spent inside the callback so far
@@ -69,6 +78,16 @@ extern std::atomic<int64_t> g_callbackRuns;  // callbacks run so far
 // The stream behind a handle, or null; called by the play and spectrum calls.
 MusicStream* FindMusicStream(uint32_t stream);
 
+// Mixes one stereo frame to mono in [-1, 1]; called by the callback for the
+// history and by the offline spectrum.
+inline float MixToMono(int16_t left, int16_t right) {
+    return float(int(left) + int(right)) * (1.0f / 65536.0f);
+}
+
+// Reads a whole music file into `bytes`; false when it cannot be read, is
+// empty or is too large. Called by OpenMusicStream and OpenOfflineMusic.
+bool ReadMusicFile(const char* path, std::vector<uint8_t>& bytes);
+
 // Reads the monotonic clock in nanoseconds; called by the callback and the spectrum.
 int64_t ReadClockNanos();
 
@@ -76,7 +95,8 @@ int64_t ReadClockNanos();
 // began; called by the spectrum and tests.
 void ReadStreamClock(const MusicStream* stream, int64_t* frame, int64_t* nanos);
 
-// Prepares the spectrum's transform and window; called by OpenMusicStream.
+// Prepares the spectrum's transform and window; called by OpenMusicStream
+// and OpenOfflineMusic.
 void PrepareSpectrum();
 
 // Fills one device buffer from the playing streams; called by the callback.

@@ -1,5 +1,7 @@
 // The spectrum of what is audible now: the 512 frames before the estimated
 // playing position, mixed to mono, Hann-windowed and transformed by kissfft.
+// The offline music takes the same snapshot before the frame its caller
+// says is heard.
 //
 // Playing position: when a callback begins, the device is still playing the
 // buffer the previous callback filled, so the first frame this callback
@@ -73,23 +75,49 @@ static int64_t EstimateAudibleFrame(const MusicStream* stream) {
     return handed - buffer + elapsed;
 }
 
+// Fills samples with the snapshot's frames from `first` on, frames outside
+// [0, end) being silence, each read through `monoAt`; called by the live
+// and the offline snapshot.
+template <typename MonoAt>
+static void CopySnapshot(int64_t first, int64_t end, float* samples, MonoAt monoAt) {
+    for (int n = 0; n < kSnapshotFrames; ++n) {
+        const int64_t frame = first + n;
+        samples[n] = frame < 0 || frame >= end ? 0.0f : monoAt(frame);
+    }
+}
+
 // Copies the mono history from `first` on into samples; false when the
 // callback overwrote part of it while we read. Called by ReadMusicSpectrum.
 static bool CopyHistory(const MusicStream* stream, int64_t first, float* samples) {
     const int64_t end = stream->historyEnd.load(std::memory_order_acquire);
-    for (int n = 0; n < kSnapshotFrames; ++n) {
-        const int64_t frame = first + n;
-        samples[n] = frame < 0 || frame >= end
-                         ? 0.0f
-                         : stream->history[frame % kHistoryFrames].load(std::memory_order_relaxed);
-    }
+    CopySnapshot(first, end, samples, [stream](int64_t frame) {
+        return stream->history[frame % kHistoryFrames].load(std::memory_order_relaxed);
+    });
     std::atomic_thread_fence(std::memory_order_acquire);
     return stream->historyClaimed.load(std::memory_order_relaxed) <= first + kHistoryFrames;
+}
+
+// The offline music's snapshot: the frames before the heard one, mixed as
+// the callback mixes them; false, with the buffer untouched, once the whole
+// file has been heard. Called by ReadMusicSpectrum.
+static bool ReadOfflineSpectrum(float* spectrum) {
+    const std::vector<int16_t>& samples = g_offlineMusic.samples;
+    const int64_t end = int64_t(samples.size() / kChannels);
+    const int64_t heard = g_offlineMusic.audibleFrame;
+    if (samples.empty() || heard > end)
+        return false;
+    CopySnapshot(heard - kSnapshotFrames, end, s_samples, [&samples](int64_t frame) {
+        return MixToMono(samples[size_t(frame) * 2], samples[size_t(frame) * 2 + 1]);
+    });
+    TransformSnapshot(s_samples, spectrum);
+    return true;
 }
 
 // Writes the spectrum of what is audible now into spectrum[0..255]; false,
 // with the buffer untouched, when the stream is not playing. Called by TickDemo.
 bool ReadMusicSpectrum(uint32_t handle, float* spectrum) {
+    if (handle == kOfflineMusicHandle && spectrum && s_transform)
+        return ReadOfflineSpectrum(spectrum);
     const MusicStream* stream = FindMusicStream(handle);
     if (!stream || !spectrum || !g_audioDevice || !s_transform)
         return false;

@@ -24,8 +24,8 @@ constexpr size_t kMaxDecodedFrames = size_t(kSampleRate) * 600;
 constexpr int kFrameBytes = kChannels * sizeof(int16_t);
 
 // Reads a whole file into `bytes`; false when it cannot be read, is empty or
-// is too large. Called by OpenMusicStream.
-static bool ReadFileBytes(const char* path, std::vector<uint8_t>& bytes) {
+// is too large. Called by OpenMusicStream and OpenOfflineMusic.
+bool ReadMusicFile(const char* path, std::vector<uint8_t>& bytes) {
     FILE* file = std::fopen(path, "rb");
     if (!file)
         return false;
@@ -131,7 +131,7 @@ uint32_t OpenMusicStream(const char* path) {
     if (slot == kMaxStreams)
         return 0;
     MusicStream* stream = new MusicStream();
-    if (!ReadFileBytes(path, stream->file) || !StartDecoder(stream)) {
+    if (!ReadMusicFile(path, stream->file) || !StartDecoder(stream)) {
         FreeStream(stream);
         return 0;
     }

@@ -20,7 +20,10 @@ bool SetupPixelFormat(SDL_Window* window) {
                       SDL_GL_GetAttribute(SDL_GL_RED_SIZE, &red) == 0 &&
                       SDL_GL_GetAttribute(SDL_GL_GREEN_SIZE, &green) == 0 &&
                       SDL_GL_GetAttribute(SDL_GL_BLUE_SIZE, &blue) == 0;
-    if (!haveFormat || !doubleBuffered || red + green + blue < 15) {
+    // The offscreen window is never shown: its frames stay in the virtual
+    // screen, so it needs no second buffer to swap.
+    const bool needsDoubleBuffer = !IsOffscreenWindow(window);
+    if (!haveFormat || (needsDoubleBuffer && !doubleBuffered) || red + green + blue < 15) {
         ShowErrorMessage(nullptr, "ChoosePixelFormat failed");
         return false;
     }

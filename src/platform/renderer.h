@@ -11,9 +11,10 @@ extern void* g_glContext; // the GL context, current for the whole run
 // surface cannot be had. Called by InitDemo.
 void InitRenderer(int width, int height);
 
-// Checks the window's drawing surface (double-buffered RGBA) and sets up the
-// virtual screen with colour and depth; shows the error and returns false
-// when either fails. Called by InitRenderer.
+// Checks the window's drawing surface (RGBA, double-buffered unless it is
+// the offscreen window) and sets up the virtual screen with colour and
+// depth; shows the error and returns false when either fails. Called by
+// InitRenderer.
 bool SetupPixelFormat(SDL_Window* window);
 
 // Sets the viewport and the 45-degree perspective for a client size; a

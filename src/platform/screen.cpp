@@ -107,8 +107,12 @@ bool CreateVirtualScreen() {
     s_framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
                               s_colourBuffer);
     s_genRenderbuffers(1, &s_depthBuffer);
-    if (AttachDepthBuffer(GL_DEPTH_COMPONENT24) || AttachDepthBuffer(GL_DEPTH_COMPONENT16))
+    if (AttachDepthBuffer(GL_DEPTH_COMPONENT24) || AttachDepthBuffer(GL_DEPTH_COMPONENT16)) {
+        // New renderbuffers hold whatever the driver left there: start black
+        // (the initial clear colour) and at the far depth.
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         return true;
+    }
     DestroyVirtualScreen();
     return false;
 }
@@ -197,6 +201,11 @@ int FramesShown() {
 // tests and benchmarks.
 void SetPresentHook(void (*hook)()) {
     s_presentHook = hook;
+}
+
+// Waits for the drawing; called by offline rendering.
+void FinishScreenDrawing() {
+    glFinish();
 }
 
 // Reads back the virtual screen; called by offline rendering, tests and

@@ -56,6 +56,10 @@ int FramesShown();
 // presents with it.
 void SetPresentHook(void (*hook)());
 
+// Waits until the GL has drawn everything asked of it into the virtual
+// screen; called by offline rendering before it reads a frame back.
+void FinishScreenDrawing();
+
 // Reads the virtual screen as RGBA, bottom row first, into 640 x 480 x 4
 // bytes; called by offline rendering, tests and benchmarks.
 void ReadVirtualScreen(uint8_t* rgba);

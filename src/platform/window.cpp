@@ -9,6 +9,8 @@
 
 SDL_Window* g_window;
 
+static SDL_Window* s_offscreenWindow; // made by CreateOffscreenWindow
+
 // Where the full-screen window goes: the whole desktop, or 640 x 480 at the
 // top left when the desktop mode cannot be read. Set by EnterFullscreenMode.
 static SDL_Rect s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
@@ -31,11 +33,12 @@ void EnterFullscreenMode() {
     }
 }
 
-// Asks for the drawing surface the renderer needs: double-buffered RGBA of
-// at least 16 bits and a compatibility context; called by CreateMainWindow.
-static void RequestGlFormat() {
+// Asks for the drawing surface the renderer needs: RGBA of at least 16 bits,
+// double-buffered when shown, and a compatibility context; called by
+// CreateMainWindow and CreateOffscreenWindow.
+static void RequestGlFormat(bool doubleBuffered) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, doubleBuffered ? 1 : 0);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
@@ -79,7 +82,7 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t 
     } else if (style == 0) {
         style = SDL_WINDOW_RESIZABLE;
     }
-    RequestGlFormat();
+    RequestGlFormat(true);
     SDL_Window* window = SDL_CreateWindow(title, area.x, area.y, area.w, area.h,
                                           style | SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) {
@@ -97,6 +100,35 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t 
     SDL_RaiseWindow(window);
     SDL_SetWindowInputFocus(window);
     return window;
+}
+
+// Creates the window on SDL's offscreen driver; called by offline rendering.
+SDL_Window* CreateOffscreenWindow(const char* title, int width, int height) {
+    // Chosen over SDL_VIDEODRIVER too: a display that happens to be there
+    // must not be used.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+    // Nothing reads SDL's event queue while rendering offline, so SIGINT and
+    // SIGTERM stay with the caller instead of becoming quit events.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    RequestGlFormat(false);
+    SDL_Window* window =
+        SDL_CreateWindow(title, 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (!window) {
+        std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        SDL_Quit();
+        return nullptr;
+    }
+    s_offscreenWindow = window;
+    return window;
+}
+
+// Tells the offscreen window apart; called by SetupPixelFormat.
+bool IsOffscreenWindow(SDL_Window* window) {
+    return window && window == s_offscreenWindow;
 }
 
 // Handles one window event; called by the main loop.
@@ -123,5 +155,6 @@ void ShowMouseCursor() {
 
 // Ends SDL, which closes the window and the audio device; called by ShutdownDemo.
 void CloseWindowSystem() {
+    s_offscreenWindow = nullptr;
     SDL_Quit();
 }

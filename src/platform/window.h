@@ -18,6 +18,16 @@ constexpr const char* kWindowTitle = "Movra first demo";
 SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t style,
                              bool fullscreen);
 
+// Creates the demo's window with no display and no X server: SDL's offscreen
+// video driver with an EGL surface of width x height, never shown; null when
+// it cannot be made (the reason on standard error). Called by offline
+// rendering.
+SDL_Window* CreateOffscreenWindow(const char* title, int width, int height);
+
+// Tells whether `window` is the offscreen one, which draws only into the
+// virtual screen and so needs no double buffer. Called by SetupPixelFormat.
+bool IsOffscreenWindow(SDL_Window* window);
+
 // Takes the display for the demo: reads the desktop mode the full-screen
 // window will cover, and refuses a desktop smaller than 640 x 480. When the
 // mode cannot be read it says so and the window becomes 640 x 480
