@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <signal.h>
+#include <unistd.h>
 
 CaptureTimings g_captureTimings;
 volatile std::sig_atomic_t g_captureStop;
