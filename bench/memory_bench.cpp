@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
                       Format("%.2f", b.heapMb / a.heapMb), "-");
         return 0;
     }
-    std::printf("%.0f min of demo time in %ld ticks, %.0f s of real time\n", minutes, s_ticks,
-                seconds);
+    std::printf("%.0f min of demo time in %ld reads of the clock (ticks), %.0f s of real time\n",
+                minutes, s_ticks, seconds);
     std::printf("%-28s %10s %10s %7s\n", "", "first tick", "at the end", "ratio");
     std::printf("%-28s %7.1f MB %7.1f MB %7.2f\n", "resident", a.residentMb, b.residentMb,
                 b.residentMb / a.residentMb);
