@@ -10,8 +10,9 @@
 // Two figures, each summed over all threads:
 // - used: CPU time, user + system (/proc/PID/stat);
 // - wanted: time on a CPU plus time ready to run but waiting for one
-//   (/proc/PID/task/*/schedstat). On a loaded machine a loop that never
-//   rests gets only its share of a core, but it wants all of it.
+//   (/proc/PID/task/*/schedstat; a thread that ends in between is left
+//   out). On a loaded machine a loop that never rests gets only its share
+//   of a core, but it wants all of it.
 #include "bench_support.h"
 
 #include <SDL.h>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <map>
 #include <signal.h>
 #include <string>
 #include <unistd.h>
@@ -76,37 +78,50 @@ static double CpuSeconds(pid_t pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-// Reads the time a process's threads have spent on a CPU or waiting in a
-// run queue, in seconds; -1 when it is gone.
-static double WantedSeconds(pid_t pid) {
+// Reads, for each of a process's threads, the time it has spent on a CPU or
+// waiting in a run queue, in seconds; empty when the process is gone.
+static std::map<int, double> WantedSeconds(pid_t pid) {
+    std::map<int, double> threads;
     const std::string folder = "/proc/" + std::to_string(pid) + "/task";
     DIR* tasks = opendir(folder.c_str());
     if (!tasks)
-        return -1;
-    double total = 0;
+        return threads;
     while (const dirent* task = readdir(tasks)) {
         if (task->d_name[0] == '.')
             continue;
         FILE* file = std::fopen((folder + "/" + task->d_name + "/schedstat").c_str(), "r");
         unsigned long long running = 0, waiting = 0;
         if (file && std::fscanf(file, "%llu %llu", &running, &waiting) == 2)
-            total += double(running + waiting) * 1e-9;
+            threads[std::atoi(task->d_name)] = double(running + waiting) * 1e-9;
         if (file)
             std::fclose(file);
     }
     closedir(tasks);
-    return total;
+    return threads;
 }
 
-// What a process used and wanted of a CPU so far, in seconds.
+// What a process used and wanted of a CPU so far, in seconds; used is -1
+// when the process is gone.
 struct Usage {
-    double used = -1, wanted = -1;
+    double used = -1;
+    std::map<int, double> wanted; // by thread
 };
 
 // Reads both figures for a process; called at the start and the end of the
 // measured seconds.
 static Usage ReadUsage(pid_t pid) {
     return {CpuSeconds(pid), WantedSeconds(pid)};
+}
+
+// The time wanted between two readings, summed over the threads alive at
+// the second; a thread that ended between them is left out.
+static double WantedBetween(const Usage& start, const Usage& end) {
+    double total = 0;
+    for (const auto& [thread, seconds] : end.wanted) {
+        const auto before = start.wanted.find(thread);
+        total += seconds - (before == start.wanted.end() ? 0 : before->second);
+    }
+    return total;
 }
 
 // Sleeps until `seconds` after the moment `started` (NowNanoseconds).
@@ -144,8 +159,7 @@ int main(int argc, char** argv) {
     kill(demo.pid, SIGINT);
     kill(floor.pid, SIGINT);
     const ChildEnd demoExit = WaitForChild(demo, 10), floorExit = WaitForChild(floor, 10);
-    if (std::min({demoStart.used, demoEnd.used, floorStart.used, floorEnd.used, demoStart.wanted,
-                  demoEnd.wanted, floorStart.wanted, floorEnd.wanted}) < 0 ||
+    if (std::min({demoStart.used, demoEnd.used, floorStart.used, floorEnd.used}) < 0 ||
         demoExit.status != 0 || floorExit.status != 0) {
         std::fprintf(stderr, "the demo or the floor ended early or badly (statuses %d, %d)\n",
                      demoExit.status, floorExit.status);
@@ -153,8 +167,8 @@ int main(int argc, char** argv) {
     }
     const double demoUsed = 100 * (demoEnd.used - demoStart.used) / wall;
     const double floorUsed = 100 * (floorEnd.used - floorStart.used) / wall;
-    const double demoWanted = 100 * (demoEnd.wanted - demoStart.wanted) / wall;
-    const double floorWanted = 100 * (floorEnd.wanted - floorStart.wanted) / wall;
+    const double demoWanted = 100 * WantedBetween(demoStart, demoEnd) / wall;
+    const double floorWanted = 100 * WantedBetween(floorStart, floorEnd) / wall;
     const std::string when = Format("%.1f-%.1f s", after, after + span);
     if (table) {
         PrintTableRow("CPU used after the script, " + when, Format("%.1f %% of a core", demoUsed),

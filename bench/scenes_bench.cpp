@@ -198,6 +198,8 @@ static void DrawSceneAndShow() {
     ShowFrameInWindow();
 }
 
+constexpr int kCountedTicks = 60; // ticks whose allocations are counted
+
 int main(int argc, char** argv) {
     const bool table = TakeTableOption(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 0.25;
@@ -263,8 +265,8 @@ int main(int argc, char** argv) {
         const Rounds tick = Interleave(rounds, seconds, PresentAndShow, TickAndShow);
         allFloorRates.push_back(tick.floor.median);
         // Allocations over a fixed number of ticks, after the rounds above.
-        const double allocationsPerTick = AllocationsPerCall(200, TickAndShow);
-        const double ownPerTick = double(s_ownAllocations) / 200;
+        const double allocationsPerTick = AllocationsPerCall(kCountedTicks, TickAndShow);
+        const double ownPerTick = double(s_ownAllocations) / kCountedTicks;
         // A tick that draws shows one frame however often it presents, so its
         // floor is one present and show; a tick that draws nothing has none.
         const bool shows = presentsPerTick > 0;
