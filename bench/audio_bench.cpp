@@ -3,9 +3,10 @@
 // callback's share of one core while playing, and a spectrum snapshot
 // against kissfft's bare 512-point real transform.
 //
-//   build/bench/audio_bench [music.mp3]   (default: 95 s made here with lame)
+//   build/bench/audio_bench [--table] [music.mp3]   (default: 95 s made here with lame)
 #include "audio/audio.h"
 #include "audio/playback.h"
+#include "bench_support.h"
 #include "mp3_files.h"
 
 #include <kiss_fftr.h>
@@ -20,6 +21,8 @@
 #include <functional>
 #include <random>
 #include <thread>
+
+static bool s_table; // print rows for bench/report instead of the text
 
 // Seconds taken by one call of `work`.
 static double TimeOnce(const std::function<void()>& work) {
@@ -122,6 +125,12 @@ static void BenchOpen(const std::string& path) {
     const double open = opens[10];
     long frames = 0;
     const double decode = MedianSeconds(3, 1, [&] { frames = DecodeWholeFile(bytes); });
+    if (s_table) {
+        PrintTableRow("music stream open", Format("%.2f ms", open * 1e3),
+                      Format("%.2f ms reading the file", read * 1e3), Format("%.2f", open / read),
+                      "-");
+        return;
+    }
     std::printf("stream open, a %.1f s file of %.2f MB (medians):\n", frames / 44100.0,
                 bytes.size() / 1e6);
     std::printf("  read its bytes (floor)   %9.3f ms\n", read * 1e3);
@@ -152,6 +161,12 @@ static void BenchCallback(uint32_t stream) {
         asm volatile("" : : "r"(to.data()) : "memory");
     });
     const double each = callbacks ? inside / double(callbacks) : 0;
+    if (s_table) {
+        PrintTableRow("audio callback", Format("%.2f us", each * 1e6),
+                      Format("%.2f us copying its buffer", copy * 1e6), Format("%.2f", each / copy),
+                      "-");
+        return;
+    }
     std::printf("callback while playing, dummy driver, %.1f s:\n", wall);
     std::printf("  %lld callbacks of %d frames, %.2f us each (a bare copy of the buffer: "
                 "%.2f us, %.1fx)\n",
@@ -178,6 +193,12 @@ static void BenchSnapshot(uint32_t stream) {
         asm volatile("" : : "r"(bins) : "memory");
     });
     kiss_fftr_free(transform);
+    if (s_table) {
+        PrintTableRow("spectrum snapshot", Format("%.2f us", snapshot * 1e6),
+                      Format("%.2f us bare kissfft 512", bare * 1e6),
+                      Format("%.2f", snapshot / bare), "-");
+        return;
+    }
     std::printf("spectrum snapshot (medians):\n");
     std::printf("  kissfft 512-point real transform (floor) %7.3f us\n", bare * 1e6);
     std::printf("  ReadMusicSpectrum                        %7.3f us   %.2fx the floor\n",
@@ -186,12 +207,14 @@ static void BenchSnapshot(uint32_t stream) {
 
 // Makes or takes the music, then runs the three measurements.
 int main(int argc, char** argv) {
+    s_table = TakeTableOption(argc, argv);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     std::string dir, path = argc > 1 ? argv[1] : "";
     if (path.empty()) {
         dir = MakeTemporaryFolder();
         path = dir + "/music.mp3";
-        std::printf("encoding 95 s of music with lame...\n");
+        if (!s_table)
+            std::printf("encoding 95 s of music with lame...\n");
         if (!EncodeMp3(SynthesizedMusic(95), 44100, 2, path, 160)) {
             std::fprintf(stderr, "lame failed\n");
             return 1;

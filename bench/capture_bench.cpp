@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "files.h"
 
 // Wall-clock seconds since an arbitrary point.
@@ -129,7 +130,25 @@ static void PrintStages(const char* name, const CaptureTimings& t, double megaby
                 static_cast<long long>(t.newFrames), static_cast<long long>(t.frames), megabytes);
 }
 
+// Prints the capture's figures as rows of the report's table.
+static void PrintTable(const CaptureOptions& options, const Run& floor, const Run& video,
+                       const Run& pictures) {
+    const double frames = double(CaptureFrameCount(options));
+    const double length = frames / options.fps;
+    const std::string floorText = Format("%.1f frames/s (%.2fx real time) rendering and reading "
+                                         "back alone",
+                                         frames / floor.wall, length / floor.wall);
+    const Run* runs[] = {&video, &pictures};
+    const char* names[] = {"capture to MP4 (H.264 + AAC)", "capture to PNG frames"};
+    for (int i = 0; i < 2; ++i)
+        PrintTableRow(names[i],
+                      Format("%.1f frames/s (%.2fx real time)", frames / runs[i]->wall,
+                             length / runs[i]->wall),
+                      floorText, Format("%.2f", floor.wall / runs[i]->wall), "-");
+}
+
 int main(int argc, char** argv) {
+    const bool table = TakeTableOption(argc, argv);
     CaptureOptions options;
     if (argc >= 3)
         options.from = std::atoi(argv[1]), options.to = std::atoi(argv[2]);
@@ -137,9 +156,10 @@ int main(int argc, char** argv) {
         options.fps = std::atoi(argv[3]);
     const std::string dir = MakeTemporaryFolder();
     const int64_t frames = CaptureFrameCount(options);
-    std::printf("Capture of %d to %d ms at %d fps (%lld frames, %.1f s of demo)\n", options.from,
-                options.to, options.fps, static_cast<long long>(frames),
-                double(frames) / options.fps);
+    if (!table)
+        std::printf("Capture of %d to %d ms at %d fps (%lld frames, %.1f s of demo)\n",
+                    options.from, options.to, options.fps, static_cast<long long>(frames),
+                    double(frames) / options.fps);
 
     const Run floor = InFreshProcess([&] { return RenderFloor(options); });
     const Run video = InFreshProcess([&] { return Capture(options, dir + "/bench.mp4"); });
@@ -147,6 +167,10 @@ int main(int argc, char** argv) {
     const Run pictures = InFreshProcess([&] { return Capture(options, dir + "/frames"); });
     const double pictureMegabytes = Megabytes(dir + "/frames", frames);
     RemoveFolder(dir);
+    if (table) {
+        PrintTable(options, floor, video, pictures);
+        return 0;
+    }
 
     std::printf("\n%-22s %8s %8s %10s %8s %8s %9s\n", "", "frames/s", "x real", "seconds",
                 "of floor", "CPU s", "CPU floor");

@@ -1,7 +1,10 @@
 // Scene benchmark: ticks per second in each section of the script against a
 // loop that only presents, measured in the same run, and the heap
 // allocations made during ticks. Run from the repository root under X:
-//     build/bench/scenes_bench [seconds per section]
+//     build/bench/scenes_bench [--table] [seconds per round] [rounds]
+// The floor and each section take turns for several rounds, and the figures
+// are medians with their spread: a floor measured once drifts with the
+// machine's load away from the sections measured after it.
 #include "app/app.h"
 #include "platform/renderer.h"
 #include "platform/screen.h"
@@ -10,13 +13,16 @@
 #include "assets/textures.h"
 #include "demo/scenes.h"
 #include "demo/timeline.h"
+#include "bench_support.h"
 
 #include <GL/gl.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <new>
+#include <vector>
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
@@ -163,8 +169,41 @@ template <typename Step> static double AllocationsPerCall(int calls, Step step) 
     return double(s_allocations) / calls;
 }
 
+// What interleaved rounds of a floor and a measured step gave: the rates of
+// each and the ratio of every round (step / floor), each with its spread.
+struct Rounds {
+    Spread floor, step, ratio;
+};
+
+// Runs `rounds` rounds of the floor then the step, `seconds` each, so drift
+// in the machine's load hits both alike; called by main for every figure.
+template <typename Floor, typename Step>
+static Rounds Interleave(int rounds, double seconds, Floor floor, Step step) {
+    std::vector<double> floorRates, stepRates, ratios;
+    for (int round = 0; round < rounds; ++round) {
+        floorRates.push_back(RatePerSecond(seconds, floor));
+        stepRates.push_back(RatePerSecond(seconds, step));
+        ratios.push_back(stepRates.back() / floorRates.back());
+    }
+    return {SpreadOf(floorRates), SpreadOf(stepRates), SpreadOf(ratios)};
+}
+
+// Draws the picture scene and shows it, as a tick of the background section
+// does; the scene measured against the bare picture.
+static void DrawSceneAndShow() {
+    SetProjection(kScreenWidth, kScreenHeight);
+    glEnable(GL_DEPTH_TEST);
+    DrawPictureScene(0);
+    TakeFinishedFrame();
+    ShowFrameInWindow();
+}
+
+constexpr int kCountedTicks = 60; // ticks whose allocations are counted
+
 int main(int argc, char** argv) {
-    double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+    const bool table = TakeTableOption(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 0.25;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     setenv("MOVRA_NO_DIALOGS", "1", 0);
     SDL_Window* window =
         CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
@@ -193,40 +232,66 @@ int main(int argc, char** argv) {
     };
     // Warm up, then count what one present allocates inside the window system
     // and the GL driver, to tell it apart from what a tick adds.
-    RatePerSecond(seconds / 2, PresentAndShow);
-    double allocationsPerPresent = AllocationsPerCall(200, PresentAndShow);
-    double presentRate = RatePerSecond(seconds, PresentAndShow);
-    std::printf("present-only loop: %.0f presents/s, %.1f heap allocations per present\n",
-                presentRate, allocationsPerPresent);
-    // A second floor: the GL work of one full-screen picture, written bare.
-    double bareRate = RatePerSecond(seconds, DrawBarePicture);
-    double bareAllocations = AllocationsPerCall(200, DrawBarePicture) - allocationsPerPresent;
+    RatePerSecond(seconds, PresentAndShow);
+    const double allocationsPerPresent = AllocationsPerCall(200, PresentAndShow);
+    // A second floor: the GL work of one full-screen picture, written bare;
+    // its allocations are counted once its first draws have warmed the driver.
+    const Rounds picture = Interleave(rounds, seconds, DrawBarePicture, DrawSceneAndShow);
+    const double bareAllocations = AllocationsPerCall(200, DrawBarePicture) - allocationsPerPresent;
     SetProjection(kScreenWidth, kScreenHeight);
     glEnable(GL_DEPTH_TEST);
-    double sceneRate = RatePerSecond(seconds, [] {
-        DrawPictureScene(0);
-        TakeFinishedFrame();
-        ShowFrameInWindow();
-    });
-    std::printf("bare textured full-screen quad and present: %.0f/s, %.1f heap allocations beyond "
-                "the present's in the GL driver\nthe picture scene: %.0f/s (ratio %.2f)\n\n",
-                bareRate, bareAllocations, sceneRate, sceneRate / bareRate);
-    std::printf("%-28s %9s %9s %7s %12s %11s\n", "section", "ticks/s", "presents", "ratio",
-                "allocs/tick", "demo's own");
+    if (!table) {
+        std::printf("%d rounds of %.2f s each for a floor and what it floors, taking turns;\n"
+                    "rates and ratios are medians, with the smallest and largest ratio\n\n",
+                    rounds, seconds);
+        std::printf("bare textured full-screen quad and present: %.0f/s, %.1f heap allocations "
+                    "beyond the present's in the GL driver\nthe picture scene: %.0f/s, ratio %.2f "
+                    "(%s)\n\n",
+                    picture.floor.median, bareAllocations, picture.step.median,
+                    picture.ratio.median, RangeText(picture.ratio, 2).c_str());
+        std::printf("%-28s %9s %9s %9s %7s %10s %12s %11s\n", "section", "ticks/s", "floor/s",
+                    "presents", "ratio", "spread", "allocs/tick", "demo's own");
+    } else {
+        PrintTableRow("picture scene, frames/s", Format("%.0f/s", picture.step.median),
+                      Format("%.0f/s bare textured quad", picture.floor.median),
+                      Format("%.2f", picture.ratio.median), RangeText(picture.ratio, 2));
+    }
+    std::vector<double> allFloorRates;
     for (const Section& section : sections) {
         s_ticks = section.t;
         s_presents = 0;
         TickAndShow();
-        long presentsPerTick = s_presents;
-        double tickRate = RatePerSecond(seconds, TickAndShow);
-        // Allocations over a fixed number of ticks, after the warm-up above.
-        double allocationsPerTick = AllocationsPerCall(200, TickAndShow);
-        double ratio = presentsPerTick ? tickRate * presentsPerTick / presentRate : 0;
-        double ownPerTick = double(s_ownAllocations) / 200;
-        std::printf("%-28s %9.0f %9ld %7.2f %12.2f %11.2f\n", section.name, tickRate,
-                    presentsPerTick, ratio, allocationsPerTick, ownPerTick);
+        const long presentsPerTick = s_presents;
+        const Rounds tick = Interleave(rounds, seconds, PresentAndShow, TickAndShow);
+        allFloorRates.push_back(tick.floor.median);
+        // Allocations over a fixed number of ticks, after the rounds above.
+        const double allocationsPerTick = AllocationsPerCall(kCountedTicks, TickAndShow);
+        const double ownPerTick = double(s_ownAllocations) / kCountedTicks;
+        // A tick that draws shows one frame however often it presents, so its
+        // floor is one present and show; a tick that draws nothing has none.
+        const bool shows = presentsPerTick > 0;
+        if (table) {
+            PrintTableRow(Format("ticks/s, %s", section.name), Format("%.0f/s", tick.step.median),
+                          shows ? Format("%.0f/s present-only", tick.floor.median)
+                                : std::string("- (draws nothing)"),
+                          shows ? Format("%.2f", tick.ratio.median) : std::string("-"),
+                          shows ? RangeText(tick.ratio, 2) : std::string("-"));
+            continue;
+        }
+        std::printf("%-28s %9.0f %9.0f %9ld %7s %10s %12.2f %11.2f\n", section.name,
+                    tick.step.median, tick.floor.median, presentsPerTick,
+                    shows ? Format("%.2f", tick.ratio.median).c_str() : "-",
+                    shows ? RangeText(tick.ratio, 2).c_str() : "-", allocationsPerTick, ownPerTick);
     }
-    std::printf("\nratio: ticks/s x presents per tick / presents/s of the present-only loop"
+    if (table)
+        return 0;
+    const Spread floors = SpreadOf(allFloorRates);
+    std::printf("\npresent-only loop: %.0f presents/s (medians of the sections' rounds: %s), "
+                "%.1f heap allocations per present\n",
+                floors.median, RangeText(floors, 0).c_str(), allocationsPerPresent);
+    std::printf("ratio: ticks/s / presents/s of the present-only loop (one present and show per"
+                "\nturn), taken in each round against the floor round just before it: the median,"
+                "\nthen the smallest and largest; a tick shows one frame however often it presents"
                 "\nallocs/tick: heap allocations per tick, all of them (window system and GL driver"
                 "\nincluded); demo's own: those made from the demo's code\n");
     return 0;
