@@ -64,9 +64,24 @@ static off_t SeekStreamBytes(void* handle, off_t offset, int whence) {
     return at;
 }
 
+// Opens the decoder on the file in memory from its start, with gapless
+// trimming on or off, and checks that it finds MPEG audio it can give as
+// 44.1 kHz stereo 16-bit; called by StartDecoder.
+static bool OpenDecoder(MusicStream* stream, bool gapless) {
+    mpg123_handle* decoder = stream->decoder;
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    stream->fileAt = 0;
+    return mpg123_param(decoder, gapless ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_GAPLESS,
+                        0) == MPG123_OK &&
+           mpg123_open_handle(decoder, stream) == MPG123_OK &&
+           mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK &&
+           rate == kSampleRate && channels == kChannels && encoding == MPG123_ENC_SIGNED_16;
+}
+
 // Sets up the decoder on the file in memory and checks that it finds MPEG
 // audio it can give as 44.1 kHz stereo 16-bit (resampling other rates);
-// called by OpenMusicStream.
+// called by OpenMusicStream and DecodeMusicFile.
 static bool StartDecoder(MusicStream* stream) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { mpg123_init(); });
@@ -75,16 +90,24 @@ static bool StartDecoder(MusicStream* stream) {
     if (!decoder)
         return false;
     stream->decoder = decoder;
-    long rate = 0;
-    int channels = 0, encoding = 0;
-    return mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0) == MPG123_OK &&
-           mpg123_format_none(decoder) == MPG123_OK &&
-           mpg123_format(decoder, kSampleRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) == MPG123_OK &&
-           mpg123_replace_reader_handle(decoder, ReadStreamBytes, SeekStreamBytes, nullptr) ==
-               MPG123_OK &&
-           mpg123_open_handle(decoder, stream) == MPG123_OK &&
-           mpg123_getformat(decoder, &rate, &channels, &encoding) == MPG123_OK &&
-           rate == kSampleRate && channels == kChannels && encoding == MPG123_ENC_SIGNED_16;
+    if (mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0) != MPG123_OK ||
+        mpg123_format_none(decoder) != MPG123_OK ||
+        mpg123_format(decoder, kSampleRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK ||
+        mpg123_replace_reader_handle(decoder, ReadStreamBytes, SeekStreamBytes, nullptr) !=
+            MPG123_OK ||
+        !OpenDecoder(stream, false))
+        return false;
+    // Gapless trimming cuts the encoder's delay and padding using the frame
+    // count the file's info header claims, and when resampling it works
+    // through that count a frame at a time: a header claiming billions of
+    // frames holds the open for minutes. So the music is trimmed only when
+    // the claim fits the file, each frame taking at least its 4-byte
+    // header, and plays untrimmed otherwise.
+    const off_t claimedFrames = mpg123_framelength(decoder);
+    if (claimedFrames < 0 || size_t(claimedFrames) > stream->file.size() / 4)
+        return true;
+    mpg123_close(decoder);
+    return OpenDecoder(stream, true);
 }
 
 // Decodes into the ring whenever a chunk of it is free, until the file ends
