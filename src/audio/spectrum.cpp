@@ -106,7 +106,7 @@ static bool ReadOfflineSpectrum(float* spectrum) {
     const int64_t heard = g_offlineMusic.audibleFrame;
     if (samples.empty() || heard > end)
         return false;
-    CopySnapshot(heard - kSnapshotFrames, end, s_samples, [&samples](int64_t frame) {
+    CopySnapshot(heard - kSnapshotFrames, end, s_samples, [&](int64_t frame) {
         return MixToMono(samples[size_t(frame) * 2], samples[size_t(frame) * 2 + 1]);
     });
     TransformSnapshot(s_samples, spectrum);
