@@ -1,6 +1,8 @@
 // Helpers shared by the benchmarks.
 #include "bench_support.h"
 
+#include <SDL.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -222,4 +224,17 @@ void PrintTableRow(const std::string& figure, const std::string& value, const st
                    const std::string& ratio, const std::string& spread) {
     std::printf("%s\t%s\t%s\t%s\t%s\n", figure.c_str(), value.c_str(), floor.c_str(), ratio.c_str(),
                 spread.c_str());
+}
+
+SDL_Window* CreateFloorWindow() {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0)
+        return nullptr;
+    SDL_Rect bounds;
+    SDL_GetDisplayBounds(0, &bounds);
+    SDL_Window* window =
+        SDL_CreateWindow("floor", 0, 0, bounds.w, bounds.h,
+                         SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
+    if (!window || !SDL_GL_CreateContext(window))
+        return nullptr;
+    return window;
 }

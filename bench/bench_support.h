@@ -76,3 +76,10 @@ std::string RangeText(const Spread& spread, int decimals);
 // the spread of that ratio over the rounds. Called in --table mode.
 void PrintTableRow(const std::string& figure, const std::string& value, const std::string& floor,
                    const std::string& ratio, const std::string& spread);
+
+struct SDL_Window;
+
+// Creates SDL's desktop-sized window and a GL context, as any SDL GL
+// program does first; null on failure. Called by the floors of the start-up
+// and idle benchmarks.
+SDL_Window* CreateFloorWindow();

@@ -30,14 +30,8 @@
 // The floor: a window and a GL context, one frame, then a loop that takes
 // events and otherwise rests up to 1 ms, until a quit (SIGINT gives one).
 static int RunFloor() {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0)
-        return 1;
-    SDL_Rect bounds;
-    SDL_GetDisplayBounds(0, &bounds);
-    SDL_Window* window =
-        SDL_CreateWindow("floor", 0, 0, bounds.w, bounds.h,
-                         SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
-    if (!window || !SDL_GL_CreateContext(window))
+    SDL_Window* window = CreateFloorWindow();
+    if (!window)
         return 1;
     glClear(GL_COLOR_BUFFER_BIT);
     SDL_GL_SwapWindow(window);

@@ -37,21 +37,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-// Creates SDL's desktop-sized window and a GL context, as any SDL GL
-// program does first; null on failure. Called by the floor roles.
-static SDL_Window* CreateFloorWindow() {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0)
-        return nullptr;
-    SDL_Rect bounds;
-    SDL_GetDisplayBounds(0, &bounds);
-    SDL_Window* window =
-        SDL_CreateWindow("floor", 0, 0, bounds.w, bounds.h,
-                         SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP);
-    if (!window || !SDL_GL_CreateContext(window))
-        return nullptr;
-    return window;
-}
-
 // Decodes each of the ten pictures with bare libjpeg and uploads it with a
 // bare gluBuild2DMipmaps, one at a time; called by the picture floor.
 static void DecodeAndUploadBare() {

@@ -1,6 +1,8 @@
 // Small MP3 files for the audio tests and benchmark.
 #include "mp3_files.h"
 
+#include "app/capture_output.h"
+
 #include <mpg123.h>
 
 #include <cmath>
@@ -8,34 +10,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-
-// Appends a little-endian integer of `bytes` bytes; called by WriteWav.
-static void PutLittleEndian(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += char((value >> (8 * i)) & 0xff);
-}
-
-// Writes 16-bit PCM samples as a WAV file; false when it cannot.
-static bool WriteWav(const std::string& path, const std::vector<int16_t>& samples, int rate,
-                     int channels) {
-    const uint32_t dataBytes = uint32_t(samples.size() * sizeof(int16_t));
-    std::string header = "RIFF";
-    PutLittleEndian(header, 36 + dataBytes, 4);
-    header += "WAVEfmt ";
-    PutLittleEndian(header, 16, 4);
-    PutLittleEndian(header, 1, 2); // integer PCM
-    PutLittleEndian(header, uint32_t(channels), 2);
-    PutLittleEndian(header, uint32_t(rate), 4);
-    PutLittleEndian(header, uint32_t(rate * channels * 2), 4);
-    PutLittleEndian(header, uint32_t(channels * 2), 2);
-    PutLittleEndian(header, 16, 2);
-    header += "data";
-    PutLittleEndian(header, dataBytes, 4);
-    std::ofstream out(path, std::ios::binary);
-    out.write(header.data(), std::streamsize(header.size()));
-    out.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(dataBytes));
-    return bool(out);
-}
 
 bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, const std::string& path,
                int kbps) {
@@ -45,7 +19,7 @@ bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, cons
     char command[1024];
     std::snprintf(command, sizeof command, "lame --quiet -m %s -b %d '%s' '%s'",
                   channels == 1 ? "m" : "j", kbps, wav.c_str(), path.c_str());
-    const bool encoded = WriteWav(wav, samples, rate, channels) && std::system(command) == 0;
+    const bool encoded = WriteWavFile(wav, samples, rate, channels) && std::system(command) == 0;
     std::remove(wav.c_str());
     return encoded;
 }

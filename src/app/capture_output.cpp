@@ -156,7 +156,7 @@ bool CheckCaptureOutput(const CaptureOptions& options) {
     return true;
 }
 
-// Appends a little-endian integer of `bytes` bytes; called by WriteSound.
+// Appends a little-endian integer of `bytes` bytes; called by WriteWavFile.
 static void PutLittleEndian(std::string& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out += char((value >> (8 * i)) & 0xff);
@@ -180,19 +180,18 @@ static std::vector<int16_t> AlignedMusic(const std::vector<int16_t>* music, int3
     return sound;
 }
 
-// Writes 16-bit stereo samples at 44.1 kHz as a WAV file; false when it
-// cannot. Called by OpenCaptureOutput.
-static bool WriteSound(const std::string& path, const std::vector<int16_t>& samples) {
+bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples, int rate,
+                  int channels) {
     const uint32_t dataBytes = uint32_t(samples.size() * sizeof(int16_t));
     std::string header = "RIFF";
     PutLittleEndian(header, 36 + dataBytes, 4);
     header += "WAVEfmt ";
     PutLittleEndian(header, 16, 4);
     PutLittleEndian(header, 1, 2); // integer PCM
-    PutLittleEndian(header, 2, 2);
-    PutLittleEndian(header, kAudioRate, 4);
-    PutLittleEndian(header, kAudioRate * 4, 4);
-    PutLittleEndian(header, 4, 2);
+    PutLittleEndian(header, uint32_t(channels), 2);
+    PutLittleEndian(header, uint32_t(rate), 4);
+    PutLittleEndian(header, uint32_t(rate * channels * 2), 4);
+    PutLittleEndian(header, uint32_t(channels * 2), 2);
     PutLittleEndian(header, 16, 2);
     header += "data";
     PutLittleEndian(header, dataBytes, 4);
@@ -492,7 +491,8 @@ bool OpenCaptureOutput(const CaptureOptions& options, int64_t frameCount,
         close(fd);
         s_soundPath = s_tempPath + ".wav";
         const int64_t soundFrames = frameCount * kAudioRate / options.fps;
-        if (!WriteSound(s_soundPath, AlignedMusic(music, options.from, soundFrames))) {
+        if (!WriteWavFile(s_soundPath, AlignedMusic(music, options.from, soundFrames), kAudioRate,
+                          2)) {
             std::fprintf(stderr, "movra-capture: cannot write %s: %s\n", s_soundPath.c_str(),
                          std::strerror(errno));
             unlink(s_soundPath.c_str());

@@ -43,3 +43,8 @@ bool FinishCaptureOutput();
 // Stops the writer and ffmpeg at once and removes the temporary output;
 // called by RunCapture on a stop or a failure.
 void AbortCaptureOutput();
+
+// Writes interleaved 16-bit samples as a PCM WAV file; false when it
+// cannot. Called for the video's sound, and by the tests' MP3 maker.
+bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples, int rate,
+                  int channels);
