@@ -1,5 +1,6 @@
 // The scenes and the script, driven through the fake clock and read back
-// from the virtual screen after every present.
+// from the virtual screen after every present, with no GL error at any tick
+// or present.
 #define GL_GLEXT_PROTOTYPES
 #include "support.h"
 
@@ -27,8 +28,16 @@ using Frame = std::vector<uint8_t>;
 // Every frame presented since the last ResetPresents, as read back.
 std::vector<Frame> s_presented;
 
+// Checks that neither the scene that just presented nor the read-back of its
+// frame raised a GL error; called by the present hooks.
+void ExpectNoGlErrorAtPresent() {
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << "at a present, demo time " << g_demoTime;
+}
+
+// Keeps each frame presented, read back; the present hook of these tests.
 void CapturePresent() {
     s_presented.push_back(ReadScreen());
+    ExpectNoGlErrorAtPresent();
 }
 
 void ResetPresents() {
@@ -108,13 +117,16 @@ class Scenes : public testing::Test {
     void TearDown() override {
         SetPresentHook(nullptr);
         std::memcpy(g_textures, saved, sizeof saved);
+        glLoadIdentity(); // the cube leaves its turn on the model-view matrix
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
-    // Runs one tick at demo time t and returns the frames it presented.
+    // Runs one tick at demo time t, checks that it raised no GL error and
+    // returns the frames it presented.
     std::vector<Frame> TickAt(uint32_t t) {
         ResetPresents();
         SetFakeTicks(t);
         TickDemo();
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << "after the tick at t = " << t;
         return s_presented;
     }
     // The frame the picture scene draws for each slot, drawn alone.
