@@ -50,7 +50,16 @@ void PushCloseRequest() {
 std::vector<uint32_t> s_scriptTimes;
 std::vector<int> s_shownAtTick;
 std::vector<double> s_tickMilliseconds; // wall clock at each tick
-GLenum s_glError;                       // the last GL error seen at a tick
+GLenum s_glError;                       // the first GL error seen
+int s_glErrorTick;                      // the tick it was seen in, 0 for start-up
+
+// Notes the first GL error raised; called after start-up, at every tick's
+// clock read (for the tick before and its frame shown) and at every present.
+void NoteGlError() {
+    GLenum error = glGetError();
+    if (error && !s_glError)
+        s_glError = error, s_glErrorTick = s_ticks;
+}
 
 // Reads the monotonic clock in milliseconds, for the loop's own timing.
 double NowMilliseconds() {
@@ -62,9 +71,8 @@ double NowMilliseconds() {
 // The clock of the loop tests: counts ticks, delivers the scripted events
 // while the tick runs, and records what the window had shown.
 uint32_t CountingClock() {
+    NoteGlError();
     ++s_ticks;
-    if (GLenum error = glGetError())
-        s_glError = error; // from start-up, an earlier tick or its frame
     s_shownAtTick.push_back(FramesShown());
     s_tickMilliseconds.push_back(NowMilliseconds());
     if (s_ticks == s_otherKeyAtTick)
@@ -80,13 +88,16 @@ double s_loopStarted; // wall clock when RunDemo was called
 
 // Runs the demo's real start-up and loop with the counting clock and the
 // demo started at tick 0; exits with 100 x the loop's status + the number
-// of ticks, or 98 when the GL reported an error.
+// of ticks, or 98 when the GL reported an error after start-up, at a tick
+// or at a present.
 int RunCountingDemo(bool quitDuringStartUp) {
     SDL_Window* window =
         CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
         return 199;
     InitDemo(window);
+    NoteGlError();
+    SetPresentHook(NoteGlError);
     if (quitDuringStartUp)
         RequestQuit(0);
     g_startTick = 0;
@@ -94,7 +105,7 @@ int RunCountingDemo(bool quitDuringStartUp) {
     s_loopStarted = NowMilliseconds();
     int status = RunDemo();
     if (s_glError) {
-        std::fprintf(stderr, "GL error 0x%x\n", s_glError);
+        std::fprintf(stderr, "GL error 0x%x at tick %d\n", s_glError, s_glErrorTick);
         return 98;
     }
     return status * 100 + s_ticks;
