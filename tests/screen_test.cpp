@@ -87,16 +87,23 @@ unsigned long WindowPixel(Display* display, Window window, int x, int y) {
     return pixel;
 }
 
+// Presents the virtual screen, shows it in the window and opens the display
+// to read the window back; null when the display cannot be opened.
+Display* PresentAndOpenDisplay() {
+    PresentScreen();
+    ShowFrameInWindow();
+    Display* display = XOpenDisplay(nullptr);
+    if (display)
+        XSync(display, False);
+    return display;
+}
+
 TEST_F(VirtualScreen, PresentShowsItLetterboxedInTheWindow) {
     glClearColor(1, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(0, 0, 0, 0);
-    PresentScreen();
-    ShowFrameInWindow();
-
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = PresentAndOpenDisplay();
     ASSERT_NE(display, nullptr);
-    XSync(display, False);
     Window root = DefaultRootWindow(display);
     XWindowAttributes rootSize;
     XGetWindowAttributes(display, root, &rootSize);
@@ -137,14 +144,11 @@ TEST_F(VirtualScreen, WholeScaleShowsEachPixelAsAnExactBlock) {
     glDrawPixels(kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
     glPopAttrib();
     ASSERT_TRUE(ReadScreen() == rgba);
-    PresentScreen();
-    ShowFrameInWindow();
 
     // The 1280 x 1024 display shows it at 2 x: each window pixel is exactly
     // the virtual pixel under it.
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = PresentAndOpenDisplay();
     ASSERT_NE(display, nullptr);
-    XSync(display, False);
     Window root = DefaultRootWindow(display);
     ScreenRect r = FitVirtualScreen(1280, 1024);
     ASSERT_EQ(r.wholeScale, 2);
