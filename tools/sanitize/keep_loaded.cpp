@@ -10,6 +10,7 @@
 
 // Loads each driver once more, never to be unloaded; run before main.
 __attribute__((constructor)) static void KeepDriversLoaded() {
-    for (const char* name : {"libGLX_mesa.so.0", "libEGL_mesa.so.0", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
+    for (const char* name :
+         {"libGLX_mesa.so.0", "libEGL_mesa.so.0", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
         dlopen(name, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
 }
