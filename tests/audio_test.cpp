@@ -169,6 +169,28 @@ TEST(AudioStreams, WholeFileDecodeIsLibmpg123sOwnOrNothing) {
     RemoveFolder(dir);
 }
 
+// A 48 kHz track (resampled to 44.1 kHz) whose info header claims four
+// billion frames: trimming by that claim would hold the open for minutes,
+// so it plays untrimmed.
+TEST(AudioStreams, FrameCountClaimThatCannotFitTheFilePlaysUntrimmed) {
+    const std::string dir = MakeTemporaryFolder(), path = dir + "/claims.mp3";
+    ASSERT_TRUE(EncodeMp3(SineSamples(440, 0.5, 0.5, 48000, 2), 48000, 2, path));
+    const std::vector<int16_t> trimmed = DecodeMp3(path);
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const std::string file(bytes.begin(), bytes.end());
+    const size_t tag = file.find("Info");
+    ASSERT_NE(tag, std::string::npos) << "lame writes an info header";
+    ASSERT_TRUE(bytes[tag + 7] & 1) << "with a frame count";
+    for (int i = 8; i < 12; ++i)
+        bytes[tag + i] = 0xff;
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+    std::vector<int16_t> samples;
+    ASSERT_TRUE(DecodeMusicFile(bytes.data(), bytes.size(), &samples));
+    EXPECT_EQ(samples, DecodeMp3(path, false));
+    EXPECT_GT(samples.size(), trimmed.size()); // the encoder's delay is still there
+    RemoveFolder(dir);
+}
+
 TEST(AudioStreams, OpenGivesSmallHandlesEvenWithNoDevice) {
     const std::string dir = MakeTemporaryFolder();
     ASSERT_TRUE(EncodeMp3(TestMusic(0.5), 44100, 2, dir + "/music.mp3"));

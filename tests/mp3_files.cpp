@@ -24,11 +24,13 @@ bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, cons
     return encoded;
 }
 
-std::vector<int16_t> DecodeMp3(const std::string& path) {
+std::vector<int16_t> DecodeMp3(const std::string& path, bool gapless) {
     std::vector<int16_t> samples;
     mpg123_init();
     mpg123_handle* decoder = mpg123_new(nullptr, nullptr);
     mpg123_param(decoder, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    if (!gapless)
+        mpg123_param(decoder, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
     mpg123_format_none(decoder);
     mpg123_format(decoder, 44100, MPG123_STEREO, MPG123_ENC_SIGNED_16);
     if (mpg123_open(decoder, path.c_str()) == MPG123_OK) {

@@ -16,8 +16,9 @@ bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, cons
                int kbps = 0);
 
 // A straight libmpg123 decode of the whole file as 44.1 kHz stereo 16-bit
-// samples, interleaved; empty when it cannot be decoded.
-std::vector<int16_t> DecodeMp3(const std::string& path);
+// samples, interleaved, trimmed of the encoder's delay and padding unless
+// `gapless` is false; empty when it cannot be decoded.
+std::vector<int16_t> DecodeMp3(const std::string& path, bool gapless = true);
 
 // The 16-bit samples of a raw file (a disk-driver recording).
 std::vector<int16_t> ReadRawSamples(const std::string& path);
