@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Decodes `data` as a picture under the fuzzers' limits and reads every
-// byte of the result; true when it decoded. Called by the JPEG fuzzer and
+// Decodes `data` as a picture under the fuzzers' limits and reads through
+// the result; true when it decoded. Called by the JPEG fuzzer and
 // the replay test.
 bool FuzzJpegLoader(const uint8_t* data, size_t size);
 
