@@ -15,6 +15,7 @@
 #include <functional>
 #include <random>
 #include <signal.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -130,7 +131,11 @@ static std::vector<std::string> FilesWithNoMusic(const std::string& dir) {
     EXPECT_TRUE(WriteFileBytes(dir + "/empty.mp3", {}));
     EXPECT_TRUE(WriteFileBytes(dir + "/garbage.mp3", garbage));
     EXPECT_TRUE(WriteFileBytes(dir + "/tag-only.mp3", {tag.begin(), tag.end()}));
-    return {dir + "/missing.mp3", dir + "/empty.mp3", dir + "/garbage.mp3", dir + "/tag-only.mp3"};
+    // Opening either would wait for a writer, or read a folder as a file.
+    EXPECT_EQ(mkfifo((dir + "/fifo.mp3").c_str(), 0644), 0);
+    EXPECT_TRUE(std::filesystem::create_directory(dir + "/folder.mp3"));
+    return {dir + "/missing.mp3",  dir + "/empty.mp3", dir + "/garbage.mp3",
+            dir + "/tag-only.mp3", dir + "/fifo.mp3",  dir + "/folder.mp3"};
 }
 
 TEST(AudioStreams, FilesWithNoMusicOpenAsZeroAndNeverPlay) {

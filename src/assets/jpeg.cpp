@@ -2,15 +2,13 @@
 #include "assets/jpeg.h"
 
 #include "platform/window.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 
 #include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 #include <jerror.h>
@@ -163,28 +161,10 @@ static Image* DecodePicture(std::FILE* file, JpegOutcome* outcome, const JpegLim
     return load.image;
 }
 
-// Opens a regular file for reading, never waiting on a FIFO or a device;
-// null for anything else. Called by LoadJpegImage.
-static std::FILE* OpenRegularFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat info;
-    // Reads block as usual once the file is known to be regular.
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    std::FILE* file = fdopen(fd, "rb");
-    if (!file)
-        close(fd);
-    return file;
-}
-
 // Opens and decodes one picture, telling the user why when it cannot;
 // called by LoadTexture.
 Image* LoadJpegImage(const char* path, JpegOutcome* outcome, const JpegLimits& limits) {
-    std::FILE* file = OpenRegularFile(path);
+    std::FILE* file = OpenDataFile(path);
     if (!file) {
         ShowErrorMessage(g_window, "Unable to load JPG File!");
         if (outcome)

@@ -3,6 +3,7 @@
 // ring about 0.7 s ahead of the device.
 #include "audio/audio.h"
 #include "audio/playback.h"
+#include "platform/files.h"
 
 #include <mpg123.h>
 
@@ -26,7 +27,7 @@ constexpr int kFrameBytes = kChannels * sizeof(int16_t);
 // Reads a whole file into `bytes`; false when it cannot be read, is empty or
 // is too large. Called by OpenMusicStream and OpenOfflineMusic.
 bool ReadMusicFile(const char* path, std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path, "rb");
+    std::FILE* file = OpenDataFile(path);
     if (!file)
         return false;
     bool readAll = std::fseek(file, 0, SEEK_END) == 0;

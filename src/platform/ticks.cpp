@@ -1,23 +1,13 @@
-// The system tick count.
+// The tick count and the seam that lets a virtual clock replace it.
 #include "platform/ticks.h"
-
-#include <time.h>
 
 // Constant-initialised, so it is valid for the static initialiser that
 // captures the demo's start tick.
 static uint32_t (*s_tickSource)() = nullptr;
 
-// Reads the monotonic clock in milliseconds; called by ReadTickCount.
-static uint32_t ReadMonotonicMilliseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t ms = uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u;
-    return uint32_t(ms);
-}
-
 // Reads the tick count; called by the demo clock and the cube's spin.
 uint32_t ReadTickCount() {
-    return s_tickSource ? s_tickSource() : ReadMonotonicMilliseconds();
+    return s_tickSource ? s_tickSource() : ReadSystemMilliseconds();
 }
 
 // Replaces the clock source; called by offline rendering, tests and benchmarks.
