@@ -1,5 +1,6 @@
 // The real binary on its own X display: one full-screen window, and every
 // way of ending it gives status 0.
+#include "screenshots.h"
 #include "support.h"
 
 #include "platform/screen.h"
@@ -19,53 +20,13 @@
 
 namespace {
 
-// Ignores X errors: a window listed a moment ago may be gone when asked
-// about (SDL makes and drops short-lived windows while it starts).
-int IgnoreXErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// Lists the top-level windows titled "Movra first demo".
-std::vector<Window> FindDemoWindows(Display* display) {
-    std::vector<Window> found;
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
-        return found;
-    for (unsigned i = 0; i < count; ++i) {
-        char* name = nullptr;
-        if (XFetchName(display, children[i], &name) && name) {
-            if (std::strcmp(name, "Movra first demo") == 0)
-                found.push_back(children[i]);
-            XFree(name);
-        }
-    }
-    if (children)
-        XFree(children);
-    return found;
-}
-
-// Waits up to ten seconds for the demo's window to be mapped; 0 if it never is.
-Window WaitForDemoWindow(Display* display) {
-    for (int i = 0; i < 1000; ++i) {
-        std::vector<Window> windows = FindDemoWindows(display);
-        XWindowAttributes attributes;
-        if (!windows.empty() && XGetWindowAttributes(display, windows[0], &attributes) &&
-            attributes.map_state == IsViewable)
-            return windows[0];
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return 0;
-}
-
 class DemoBinary : public testing::Test {
   protected:
     void SetUp() override {
         displayName = StartPrivateDisplay(1280, 1024);
         ASSERT_FALSE(displayName.empty()) << "Xvfb did not start";
-        display = XOpenDisplay(displayName.c_str());
+        display = OpenScreenshotDisplay(displayName.c_str());
         ASSERT_NE(display, nullptr);
-        XSetErrorHandler(IgnoreXErrors);
     }
     void TearDown() override {
         if (display)
@@ -166,46 +127,6 @@ TEST(DemoBinaryErrors, NoWindowSystemGivesStatusOne) {
     EXPECT_EQ(result.status, 1) << result.errors;
 }
 
-// Takes a screenshot of the whole display and shrinks the part the virtual
-// screen is shown in; reports whether the bars beside it are black.
-Thumbnail ScreenshotThumbnail(Display* display, bool& barsBlack) {
-    Window root = DefaultRootWindow(display);
-    XWindowAttributes size;
-    XGetWindowAttributes(display, root, &size);
-    XImage* image = XGetImage(display, root, 0, 0, unsigned(size.width), unsigned(size.height),
-                              AllPlanes, ZPixmap);
-    if (!image)
-        return {};
-    ScreenRect shown = FitVirtualScreen(size.width, size.height);
-    int top = size.height - shown.y - shown.height;
-    auto rgb = [&](int x, int y) {
-        unsigned long p = XGetPixel(image, x, y);
-        return Rgb{int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)};
-    };
-    barsBlack = true;
-    for (int y = 0; y < size.height; ++y)
-        for (int x = 0; x < size.width; ++x) {
-            bool inside =
-                x >= shown.x && x < shown.x + shown.width && y >= top && y < top + shown.height;
-            Rgb c = rgb(x, y);
-            if (!inside && (c.r | c.g | c.b))
-                barsBlack = false;
-        }
-    Thumbnail thumbnail = MakeThumbnail(shown.width, shown.height,
-                                        [&](int x, int y) { return rgb(shown.x + x, top + y); });
-    XDestroyImage(image);
-    return thumbnail;
-}
-
-// Loads the recorded frame of the scenes test for demo time t.
-Thumbnail ReferenceFrame(unsigned t) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/tests/reference/frame-%05u.ppm", t);
-    Thumbnail thumbnail;
-    ReadThumbnail(std::string(MOVRA_SOURCE_DIR) + name, thumbnail);
-    return thumbnail;
-}
-
 // Mesa made to report GL 2.1: without any framebuffer-object extension the
 // virtual screen can't be had, although GLX gives an address for every
 // function name; with the EXT extensions alone the demo runs on them.
@@ -242,48 +163,10 @@ TEST_F(DemoBinary, ScreenshotsFollowTheScript) {
     GTEST_SKIP() << "the whole script in real time; the checked build runs it too slowly to "
                     "meet its screenshots' times";
 #endif
-    using Clock = std::chrono::steady_clock;
-    auto started = Clock::now();
+    auto started = std::chrono::steady_clock::now();
     DemoProcess demo = StartDemo();
     ASSERT_NE(window, 0u);
-    const unsigned pictures[] = {1500, 29500, 35000, 65000, 75000, 85000};
-    struct Shot {
-        double seconds;    // after the demo started
-        unsigned expected; // the recorded frame it should show; 45000 for the cube
-    };
-    const Shot shots[] = {{1.8, 1500},   {10.0, 1500},  {30.7, 29500}, {36.0, 35000}, {50.0, 45000},
-                          {65.0, 65000}, {75.0, 75000}, {85.0, 85000}, {93.0, 85000}};
-    for (const Shot& shot : shots) {
-        std::this_thread::sleep_until(started + std::chrono::duration<double>(shot.seconds));
-        bool barsBlack = false;
-        Thumbnail screen = ScreenshotThumbnail(display, barsBlack);
-        ASSERT_FALSE(screen.empty());
-        EXPECT_TRUE(barsBlack) << "at " << shot.seconds << " s";
-        // The nearest of the recorded pictures, upright or upside down.
-        unsigned nearest = 0;
-        double nearestDifference = 1e9;
-        bool nearestFlipped = false;
-        for (unsigned t : pictures)
-            for (bool flipped : {false, true}) {
-                Thumbnail reference = ReferenceFrame(t);
-                double difference =
-                    MeanDifference(screen, flipped ? FlipThumbnail(reference) : reference);
-                if (difference < nearestDifference)
-                    nearest = t, nearestDifference = difference, nearestFlipped = flipped;
-            }
-        if (shot.expected == 45000) {
-            // The spinning cube: no picture, light in the middle.
-            EXPECT_GT(nearestDifference, 20) << "a picture is showing at " << shot.seconds << " s";
-            size_t middle = (size_t(kThumbHeight / 2) * kThumbWidth + kThumbWidth / 2) * 3;
-            EXPECT_GT(screen[middle] + screen[middle + 1] + screen[middle + 2], 60);
-            continue;
-        }
-        EXPECT_EQ(nearest, shot.expected) << "at " << shot.seconds << " s";
-        EXPECT_FALSE(nearestFlipped) << "upside down at " << shot.seconds << " s";
-        // The sprites add light over the background at 10 s; elsewhere the
-        // screenshot is the picture itself, up to the scaling's filtering.
-        EXPECT_LT(nearestDifference, shot.seconds == 10.0 ? 25.0 : 6.0) << "at " << shot.seconds;
-    }
+    ExpectScreenshotsFollowTheScript(display, started);
     kill(demo.pid, SIGINT);
     ChildResult result = WaitForDemo(demo, 20);
     EXPECT_EQ(result.status, 0) << result.errors;

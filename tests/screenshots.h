@@ -1,0 +1,36 @@
+// Screenshots of the demo's window on an X display, for the tests that run
+// the real program: the Linux binary, or the Windows release under Wine.
+#pragma once
+
+#include "support.h"
+
+#include <chrono>
+#include <vector>
+
+// Xlib's own types, declared as Xlib does: its header's macros would clash
+// with GoogleTest's.
+typedef struct _XDisplay Display;
+typedef unsigned long Window;
+
+// Opens an X display whose errors are ignored: a window listed a moment ago
+// may be gone when asked about. Null when it cannot be opened.
+Display* OpenScreenshotDisplay(const char* name);
+
+// Lists the top-level windows titled "Movra first demo".
+std::vector<Window> FindDemoWindows(Display* display);
+
+// Waits up to `seconds` for the demo's window to be mapped; 0 if it never is.
+Window WaitForDemoWindow(Display* display, double seconds = 10);
+
+// Takes a screenshot of the whole display and shrinks the part the virtual
+// screen is shown in; reports whether the bars beside it are black.
+Thumbnail ScreenshotThumbnail(Display* display, bool& barsBlack);
+
+// Loads the recorded frame of the scenes test for demo time t.
+Thumbnail ReferenceFrame(unsigned t);
+
+// Screenshots through a whole run of the script, from `started` (when the
+// demo's process began) to 93 s: each section shows its scripted picture,
+// upright, in a 4:3 letterbox with black bars, and the cube its light.
+void ExpectScreenshotsFollowTheScript(Display* display,
+                                      std::chrono::steady_clock::time_point started);

@@ -1,0 +1,168 @@
+// The Windows release, unzipped, played under Wine on the test display: it
+// follows the script, plays the music file from its start, ends on Escape
+// with status 0 and on a missing picture with status 1, and imports no DLL
+// that is neither in the zip nor part of Windows. The tests run when
+// MOVRA_WINDOWS_RELEASE names the unzipped release (./test windows sets it,
+// with WINEPREFIX) and are left out of the ordinary run.
+#include "files.h"
+#include "mp3_files.h"
+#include "screenshots.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class WindowsRelease : public testing::Test {
+  protected:
+    void SetUp() override {
+        const char* folder = std::getenv("MOVRA_WINDOWS_RELEASE");
+        if (!folder)
+            GTEST_SKIP() << "MOVRA_WINDOWS_RELEASE names no unzipped Windows release";
+        release = folder;
+        // The display Wine's prefix was started on: a new one would make Wine
+        // set itself up again for half a minute.
+        display = OpenScreenshotDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+    }
+    void TearDown() override {
+        if (display)
+            XCloseDisplay(display);
+    }
+    // Starts movra.exe under Wine from `folder` with extra environment entries.
+    DemoProcess StartRelease(const std::string& folder, std::vector<std::string> environment) {
+        environment.insert(environment.end(), {"MOVRA_NO_DIALOGS=1", "WINEDEBUG=-all"});
+        return StartProgram("/usr/bin/wine", {"movra.exe"}, environment, folder);
+    }
+    // Presses Escape on the display, as a person would.
+    void PressEscape() {
+        const KeyCode escape = XKeysymToKeycode(display, XK_Escape);
+        XTestFakeKeyEvent(display, escape, True, 0);
+        XTestFakeKeyEvent(display, escape, False, 0);
+        XSync(display, False);
+    }
+    std::string release;
+    Display* display = nullptr;
+};
+
+// The whole script with the music recorded by SDL's disk driver, ended with
+// Escape. Takes the script's 93 s.
+TEST_F(WindowsRelease, PlaysTheScriptAndTheMusicFileAndEndsOnEscape) {
+    const std::string dir = MakeTemporaryFolder();
+    const std::string recording = dir + "/played.raw";
+    DemoProcess demo =
+        StartRelease(release, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + recording});
+    // Wine starts the Windows process some time after the command; the
+    // window comes a moment after the process, so the script is timed from
+    // the window (shots come that moment late, well inside their sections).
+    ASSERT_NE(WaitForDemoWindow(display, 60), 0u) << WaitForDemo(demo, 1).errors;
+    ExpectScreenshotsFollowTheScript(display, std::chrono::steady_clock::now());
+    PressEscape();
+    ChildResult result = WaitForDemo(demo, 30);
+    EXPECT_EQ(result.status, 0) << result.errors;
+
+    // The file from its first sample, as Linux's libmpg123 decodes it; the
+    // Windows build's generic x86 decoder may round a sample differently.
+    const std::vector<int16_t> played = ReadRawSamples(recording);
+    const std::vector<int16_t> music = DecodeMp3(release + "/data/sound/dovevivaz.mp3");
+    auto firstSound = [](const std::vector<int16_t>& samples) {
+        return size_t(std::find_if(samples.begin(), samples.end(), [](int16_t s) { return s; }) -
+                      samples.begin());
+    };
+    ASSERT_LT(firstSound(music), music.size());
+    ASSERT_LT(firstSound(played), played.size()) << "nothing was played";
+    ASSERT_GE(firstSound(played), firstSound(music));
+    const size_t start = firstSound(played) - firstSound(music);
+    EXPECT_EQ(start % 2, 0u) << "the music starts on a right-hand sample";
+    // The first request comes once the demo clock passes one second; the
+    // music is heard until Escape, past 90 s.
+    EXPECT_LT(start / 2, 3 * 44100u);
+    const size_t heard = std::min(played.size() - start, music.size());
+    EXPECT_GT(heard / 2, 85 * 44100u);
+    size_t worst = 0, worstAt = 0;
+    for (size_t i = 0; i < heard; ++i) {
+        const size_t off = size_t(std::abs(played[start + i] - music[i]));
+        if (off > worst)
+            worst = off, worstAt = i;
+    }
+    EXPECT_LE(worst, 2u) << "played differs from the file at frame " << worstAt / 2;
+    RemoveFolder(dir);
+}
+
+TEST_F(WindowsRelease, MissingPictureShowsTheMessageAndEndsWithStatusOne) {
+    const std::string dir = MakeTemporaryFolder();
+    fs::copy(release, dir, fs::copy_options::recursive);
+    fs::remove(dir + "/data/pic/skuta.jpg");
+    DemoProcess demo = StartRelease(dir, {"SDL_AUDIODRIVER=dummy"});
+    ChildResult result = WaitForDemo(demo, 60);
+    EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_NE(result.errors.find("Error: Unable to load JPG File!"), std::string::npos)
+        << result.errors;
+    RemoveFolder(dir);
+}
+
+// The DLLs a Windows program or DLL names in its import table, in lower case.
+std::vector<std::string> ImportedDlls(const std::string& path) {
+    std::vector<std::string> names;
+    const std::string command = "i686-w64-mingw32-objdump -p '" + path + "'";
+    FILE* dump = popen(command.c_str(), "r");
+    if (!dump)
+        return names;
+    char line[512];
+    while (std::fgets(line, sizeof line, dump)) {
+        std::string text = line;
+        const size_t at = text.find("DLL Name: ");
+        if (at == std::string::npos)
+            continue;
+        std::string name = text.substr(at + 10);
+        name.erase(name.find_last_not_of(" \r\n") + 1);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        names.push_back(name);
+    }
+    EXPECT_EQ(pclose(dump), 0) << command;
+    return names;
+}
+
+TEST_F(WindowsRelease, EveryImportedDllIsInTheZipOrPartOfWindows) {
+    // What every Windows since XP has in its system folder.
+    const std::set<std::string> windows = {
+        "advapi32.dll", "gdi32.dll",  "glu32.dll",    "imm32.dll",    "kernel32.dll",
+        "msvcrt.dll",   "ole32.dll",  "oleaut32.dll", "opengl32.dll", "setupapi.dll",
+        "shell32.dll",  "user32.dll", "version.dll",  "winmm.dll"};
+    std::set<std::string> shipped;
+    std::vector<std::string> programs;
+    for (const fs::directory_entry& entry : fs::directory_iterator(release)) {
+        std::string name = entry.path().filename().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".dll")
+            shipped.insert(name);
+        if (name.size() > 4 && (name.substr(name.size() - 4) == ".dll" || name == "movra.exe"))
+            programs.push_back(entry.path().string());
+    }
+    ASSERT_FALSE(programs.empty());
+    for (const std::string& program : programs) {
+        const std::vector<std::string> imports = ImportedDlls(program);
+        EXPECT_FALSE(imports.empty()) << program;
+        for (const std::string& dll : imports)
+            EXPECT_TRUE(shipped.count(dll) || windows.count(dll))
+                << program << " imports " << dll << ", which Windows lacks";
+    }
+    // mpg123 is LGPL: it ships as its own DLL, which movra.exe imports.
+    EXPECT_EQ(shipped.count("libmpg123-0.dll"), 1u);
+}
+
+} // namespace
