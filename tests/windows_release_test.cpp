@@ -139,9 +139,9 @@ std::vector<std::string> ImportedDlls(const std::string& path) {
 TEST_F(WindowsRelease, EveryImportedDllIsInTheZipOrPartOfWindows) {
     // What every Windows since XP has in its system folder.
     const std::set<std::string> windows = {
-        "advapi32.dll", "gdi32.dll",  "glu32.dll",    "imm32.dll",    "kernel32.dll",
-        "msvcrt.dll",   "ole32.dll",  "oleaut32.dll", "opengl32.dll", "setupapi.dll",
-        "shell32.dll",  "user32.dll", "version.dll",  "winmm.dll"};
+        "advapi32.dll", "gdi32.dll",   "glu32.dll",    "imm32.dll",    "kernel32.dll",
+        "msvcrt.dll",   "ole32.dll",   "oleaut32.dll", "opengl32.dll", "setupapi.dll",
+        "shlwapi.dll",  "shell32.dll", "user32.dll",   "version.dll",  "winmm.dll"};
     std::set<std::string> shipped;
     std::vector<std::string> programs;
     for (const fs::directory_entry& entry : fs::directory_iterator(release)) {
