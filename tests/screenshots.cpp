@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -97,6 +98,57 @@ Thumbnail ReferenceFrame(unsigned t) {
     Thumbnail thumbnail;
     ReadThumbnail(std::string(MOVRA_SOURCE_DIR) + name, thumbnail);
     return thumbnail;
+}
+
+// The mean colour of the middle 16 rows of the virtual screen as shown: a
+// cheap look, so a wait for a frame sees it within milliseconds. Called by
+// WaitForFirstFrame.
+static Rgb MiddleBandColour(Display* display) {
+    Window root = DefaultRootWindow(display);
+    XWindowAttributes size;
+    XGetWindowAttributes(display, root, &size);
+    ScreenRect shown = FitVirtualScreen(size.width, size.height);
+    const int rows = 16, top = size.height - shown.y - shown.height / 2 - rows / 2;
+    XImage* image =
+        XGetImage(display, root, shown.x, top, unsigned(shown.width), rows, AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    long sums[3] = {};
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < shown.width; ++x) {
+            unsigned long p = XGetPixel(image, x, y);
+            sums[0] += long(p >> 16 & 255), sums[1] += long(p >> 8 & 255), sums[2] += long(p & 255);
+        }
+    XDestroyImage(image);
+    const long count = long(rows) * shown.width;
+    return {int(sums[0] / count), int(sums[1] / count), int(sums[2] / count)};
+}
+
+// Times the demo's start from its first frame; called by the Windows
+// release's script test.
+std::chrono::steady_clock::time_point WaitForFirstFrame(Display* display, double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    // The same band of the recorded background: thumbnail rows 29 and 30.
+    const Thumbnail background = ReferenceFrame(1500);
+    int want[3] = {};
+    for (int row : {kThumbHeight / 2 - 1, kThumbHeight / 2})
+        for (int x = 0; x < kThumbWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                want[c] += background[(size_t(row) * kThumbWidth + x) * 3 + c];
+    for (int& channel : want)
+        channel /= 2 * kThumbWidth;
+    for (;;) {
+        const Clock::time_point before = Clock::now();
+        // Before it, the window may show anything: black, or what the
+        // window system filled it with.
+        const Rgb band = MiddleBandColour(display);
+        if ((std::abs(band.r - want[0]) < 12 && std::abs(band.g - want[1]) < 12 &&
+             std::abs(band.b - want[2]) < 12) ||
+            before > deadline)
+            return before - std::chrono::seconds(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 // Checks screenshots through the script; called by the binary's and the

@@ -29,6 +29,12 @@ Thumbnail ScreenshotThumbnail(Display* display, bool& barsBlack);
 // Loads the recorded frame of the scenes test for demo time t.
 Thumbnail ReferenceFrame(unsigned t);
 
+// Waits up to `seconds` for the first frame, the background picture drawn at
+// 1 s of demo time, and returns when the demo's clock started by it (when
+// the program's own start can't be told, as under Wine); the time at the
+// timeout if no frame came.
+std::chrono::steady_clock::time_point WaitForFirstFrame(Display* display, double seconds);
+
 // Screenshots through a whole run of the script, from `started` (when the
 // demo's process began) to 93 s: each section shows its scripted picture,
 // upright, in a 4:3 letterbox with black bars, and the cube its light.
