@@ -4,9 +4,9 @@
 // the frame before, converts and encodes it only when it differs, and
 // writes it. All output goes to OUT.partial-PID beside OUT and is
 // renamed to OUT once complete.
-#include "app/capture_output.h"
+#include "capture/capture_output.h"
 
-#include "app/capture.h"
+#include "capture/capture.h"
 #include "platform/screen.h"
 
 #include <png.h>

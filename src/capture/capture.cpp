@@ -1,9 +1,9 @@
 // The capture tool's options, its start-up with no display and its frame
 // loop on the virtual clock.
-#include "app/capture.h"
+#include "capture/capture.h"
 
 #include "app/app.h"
-#include "app/capture_output.h"
+#include "capture/capture_output.h"
 #include "audio/audio.h"
 #include "demo/timeline.h"
 #include "platform/messages.h"
