@@ -7,7 +7,7 @@
 // start from. Needs no display; run from the repository root:
 //     build/bench/capture_bench [from-ms to-ms [fps]]
 // (default: the whole demo, 0 to 95000 ms at 60 fps).
-#include "app/capture.h"
+#include "capture/capture.h"
 #include "platform/screen.h"
 
 #include <sys/resource.h>

@@ -45,6 +45,15 @@ static void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Waits until the device's callback has run `count` times in all, so that
+// what it played is known by its own count rather than by the clock; gives
+// up after 20 s, when the checks after it fail.
+static void WaitForCallbacks(int64_t count) {
+    const Clock::time_point start = Clock::now();
+    while (g_callbackRuns.load() < count && Clock::now() - start < std::chrono::seconds(20))
+        SleepMs(1);
+}
+
 // A spectrum buffer filled with the sentinel.
 static std::vector<float> SentinelSpectrum() {
     return std::vector<float>(kSpectrumSize, kSentinel);
@@ -52,14 +61,17 @@ static std::vector<float> SentinelSpectrum() {
 
 // Requests play every few milliseconds, as the demo's ticks do, until the
 // stream has played and ended (or a timeout); calls `each` with every
-// snapshot and the seconds since the first request.
+// snapshot and the seconds of the stream the device had taken by the last
+// callback, which a busy machine delays no more than the snapshot.
 static void PlayToEnd(uint32_t stream, const std::function<void(const float*, double)>& each = {}) {
     const Clock::time_point start = Clock::now();
     bool played = false;
     std::vector<float> spectrum = SentinelSpectrum();
     while (Clock::now() - start < std::chrono::seconds(15)) {
         EXPECT_TRUE(PlayMusicStream(stream));
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        int64_t frame = 0, nanos = 0;
+        ReadStreamClock(FindMusicStream(stream), &frame, &nanos);
+        const double seconds = double(frame) / kSampleRate;
         const bool playing = ReadMusicSpectrum(stream, spectrum.data());
         if (played && !playing)
             return;
@@ -227,11 +239,14 @@ TEST(AudioPlayback, DiskDriverRecordsTheDecodeOnceFromItsFirstSample) {
         ASSERT_TRUE(OpenAudioDevice());
         const uint32_t stream = OpenMusicStream(mp3.c_str());
         ASSERT_NE(stream, 0u);
-        SleepMs(150); // the device plays silence until the first request
+        // The device plays silence until the first request, and after the
+        // end, with requests still coming: a callback or more before, the
+        // tail's worth and more after.
+        WaitForCallbacks(2);
         PlayToEnd(stream);
-        SleepMs(250); // and silence after the end, with requests still coming
+        WaitForCallbacks(g_callbackRuns.load() + 4096 / g_deviceBufferFrames + 2);
         EXPECT_TRUE(PlayMusicStream(stream));
-        SleepMs(100);
+        WaitForCallbacks(g_callbackRuns.load() + 8);
     });
     ExpectPlayedOnce(ReadRawSamples(recording), DecodeMp3(mp3), 4096);
     RemoveFolder(dir);
@@ -288,7 +303,7 @@ TEST(AudioSpectrum, SineOnBandFourReadsAQuarterOfItsAmplitude) {
             EXPECT_EQ(std::vector<float>(spectrum + 256, spectrum + 512),
                       std::vector<float>(256, kSentinel));
         });
-        EXPECT_GT(snapshots, 50);
+        EXPECT_GT(snapshots, 20);
     });
     RemoveFolder(dir);
 }
@@ -318,7 +333,7 @@ TEST(AudioSpectrum, BufferUntouchedBeforeThePlayRequestAndAfterTheEnd) {
         const uint32_t stream = OpenMusicStream((dir + "/tone.mp3").c_str());
         ASSERT_NE(stream, 0u);
         std::vector<float> spectrum = SentinelSpectrum();
-        SleepMs(200); // the decoder is well ahead, the device running
+        WaitForCallbacks(8); // the device running, the decoder well ahead
         EXPECT_FALSE(ReadMusicSpectrum(stream, spectrum.data()));
         EXPECT_EQ(spectrum, SentinelSpectrum());
         bool sawTone = false;
@@ -363,14 +378,17 @@ TEST(AudioSpectrum, ToneShowsWithinOneDeviceBufferOfBecomingAudible) {
         const double request = ReadClockNanos() * 1e-9;
         double seconds = 0, before = 0, shown = -1;
         int64_t frames[2] = {-1, -1}, nanos[2] = {}; // the device clock at the start and onset
-        while (shown < 0 && seconds < request + 3) {
+        while (shown < 0 && seconds < request + 10) {
             PlayMusicStream(stream);
+            // The snapshot is taken between these two readings of the clock:
+            // one without the tone counts from the first, one with it from
+            // the second, so a wait for a CPU in between moves neither bound.
             seconds = ReadClockNanos() * 1e-9;
             if (!ReadMusicSpectrum(stream, spectrum.data()))
                 continue;
             const int at = spectrum[8] > 0.02f ? 1 : 0;
             if (at == 1)
-                shown = seconds;
+                shown = ReadClockNanos() * 1e-9;
             else
                 before = seconds;
             if (at == 1 || frames[0] < 0)
@@ -432,12 +450,24 @@ TEST(AudioDemo, DemoPlaysItsMusicOnceFromTheFirstSecond) {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr);
     const std::string dir = DemoFolderWithMusic(
         [](const std::string& path) { return EncodeMp3(TestMusic(1.5), 44100, 2, path); });
-    const ChildResult result = RunDemoFor(
-        dir, 3500,
-        {"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + dir + "/played.raw"});
+    const std::vector<int16_t> decoded = DecodeMp3(dir + "/" + kMusicPath);
+    const std::string recording = dir + "/played.raw";
+    DemoProcess demo = StartDemoBinary(
+        {"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + recording}, dir);
+    // The recording grows as the device plays, however slowly the demo
+    // starts: it is stopped once the recording could hold a second before
+    // the music, the music and its tail (or after a minute).
+    const uintmax_t wanted = (2 * 44100 + decoded.size() + 2 * 4096) * sizeof(int16_t);
+    const Clock::time_point start = Clock::now();
+    std::error_code error;
+    while (!(fs::file_size(recording, error) >= wanted && !error) &&
+           Clock::now() - start < std::chrono::seconds(60))
+        SleepMs(50);
+    kill(demo.pid, SIGINT);
+    const ChildResult result = WaitForDemo(demo, 20);
     EXPECT_EQ(result.status, 0) << result.errors;
-    const std::vector<int16_t> recorded = ReadRawSamples(dir + "/played.raw");
-    ExpectPlayedOnce(recorded, DecodeMp3(dir + "/" + kMusicPath), 4096);
+    const std::vector<int16_t> recorded = ReadRawSamples(recording);
+    ExpectPlayedOnce(recorded, decoded, 4096);
     // The first request comes once the demo clock passes one second.
     EXPECT_LT(FirstSound(recorded) / 2, 44100u);
     RemoveFolder(dir);

@@ -3,7 +3,7 @@
 // music decoded here, ffprobe and its own refusals.
 #include "support.h"
 
-#include "app/capture.h"
+#include "capture/capture.h"
 #include "audio/audio.h"
 #include "demo/scenes.h"
 #include "mp3_files.h"

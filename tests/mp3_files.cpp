@@ -1,7 +1,7 @@
 // Small MP3 files for the audio tests and benchmark.
 #include "mp3_files.h"
 
-#include "app/capture_output.h"
+#include "capture/video_file.h"
 
 #include <mpg123.h>
 

@@ -20,7 +20,7 @@ Display* OpenScreenshotDisplay(const char* name);
 std::vector<Window> FindDemoWindows(Display* display);
 
 // Waits up to `seconds` for the demo's window to be mapped; 0 if it never is.
-Window WaitForDemoWindow(Display* display, double seconds = 10);
+Window WaitForDemoWindow(Display* display, double seconds = 60);
 
 // Takes a screenshot of the whole display and shrinks the part the virtual
 // screen is shown in; reports whether the bars beside it are black.
@@ -29,14 +29,22 @@ Thumbnail ScreenshotThumbnail(Display* display, bool& barsBlack);
 // Loads the recorded frame of the scenes test for demo time t.
 Thumbnail ReferenceFrame(unsigned t);
 
+// Waits until the screen shows the first picture (with the sprites over it
+// or not): the loop is running and taking keys. False when it has not after
+// a minute.
+bool WaitForFirstPicture(Display* display);
+
 // Waits up to `seconds` for the first frame, the background picture drawn at
 // 1 s of demo time, and returns when the demo's clock started by it (when
 // the program's own start can't be told, as under Wine); the time at the
 // timeout if no frame came.
 std::chrono::steady_clock::time_point WaitForFirstFrame(Display* display, double seconds);
 
-// Screenshots through a whole run of the script, from `started` (when the
-// demo's process began) to 93 s: each section shows its scripted picture,
-// upright, in a 4:3 letterbox with black bars, and the cube its light.
+// Screenshots through a whole run of the script, from `started` (at or
+// before the demo's clock started) to 93 s: each section shows its scripted
+// picture, upright, in a 4:3 letterbox with black bars, and the cube its
+// light. Each shot is taken at its time and again until it matches or its
+// section is over, so a busy machine's slow start-up or late frame is
+// waited for.
 void ExpectScreenshotsFollowTheScript(Display* display,
                                       std::chrono::steady_clock::time_point started);

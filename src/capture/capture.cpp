@@ -1,9 +1,9 @@
 // The capture tool's options, its start-up with no display and its frame
 // loop on the virtual clock.
-#include "app/capture.h"
+#include "capture/capture.h"
 
 #include "app/app.h"
-#include "app/capture_output.h"
+#include "capture/capture_output.h"
 #include "audio/audio.h"
 #include "demo/timeline.h"
 #include "platform/messages.h"
@@ -29,7 +29,7 @@ static uint32_t s_virtualTicks; // the virtual clock's tick count
 static bool s_started;          // StartOfflineDemo has run
 
 // Seconds since an arbitrary point; called to time the stages.
-static double Seconds() {
+double CaptureSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -195,7 +195,7 @@ static bool TickAt(int32_t demoTime) {
 
 // Renders one frame; called by RunCapture and the benchmark.
 bool RenderCaptureFrame(int32_t demoTime, bool firstFrame, uint8_t* rgba) {
-    const double start = Seconds();
+    const double start = CaptureSeconds();
     bool presented = TickAt(demoTime);
     // Every scene's frame depends only on its tick's time, so the frame a
     // live run shows is the one of the last tick that presented.
@@ -204,12 +204,12 @@ bool RenderCaptureFrame(int32_t demoTime, bool firstFrame, uint8_t* rgba) {
     // Waiting here for the drawing to finish costs nothing (the read-back
     // would wait for it) and times the drawing apart from the read-back.
     FinishScreenDrawing();
-    const double rendered = Seconds();
+    const double rendered = CaptureSeconds();
     g_captureTimings.render += rendered - start;
     if (!presented && !firstFrame)
         return false;
     ReadVirtualScreen(rgba);
-    g_captureTimings.readback += Seconds() - rendered;
+    g_captureTimings.readback += CaptureSeconds() - rendered;
     return true;
 }
 
@@ -263,7 +263,7 @@ static void EndProgressLine() {
 // Renders every frame and hands it to the writer; false when the writer
 // failed or a stop was asked for. Called by RunCapture.
 static bool CaptureFrames(const CaptureOptions& options, int64_t frames) {
-    const double start = Seconds();
+    const double start = CaptureSeconds();
     s_progressInPlace = isatty(2);
     s_progressShownAt = -1;
     for (int64_t i = 0; i < frames; ++i) {
@@ -274,7 +274,7 @@ static bool CaptureFrames(const CaptureOptions& options, int64_t frames) {
         }
         SubmitFrame(!RenderCaptureFrame(CaptureFrameTime(options, i), i == 0, buffer));
         ++g_captureTimings.frames;
-        ShowProgress(i + 1, frames, Seconds() - start);
+        ShowProgress(i + 1, frames, CaptureSeconds() - start);
     }
     EndProgressLine();
     return !g_captureStop;
@@ -290,7 +290,7 @@ int RunCapture(const CaptureOptions& options) {
     const int startStatus = StartOfflineDemo();
     if (startStatus != 0)
         return startStatus;
-    const double start = Seconds();
+    const double start = CaptureSeconds();
     const int64_t frames = CaptureFrameCount(options);
     bool finished = false;
     if (!g_captureStop && OpenCaptureOutput(options, frames, OfflineMusicSamples(g_musicStream))) {
@@ -306,7 +306,7 @@ int RunCapture(const CaptureOptions& options) {
     }
     if (!finished)
         return 1;
-    const double seconds = Seconds() - start;
+    const double seconds = CaptureSeconds() - start;
     const double length = double(frames) / options.fps;
     std::fprintf(stderr,
                  "movra-capture: wrote %lld frames (%.3f s at %d fps) to %s in %.1f s, %.1fx "

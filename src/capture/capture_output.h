@@ -1,9 +1,11 @@
-// Where captured frames go: PNG files in a folder, or raw frames piped to
-// ffmpeg with the music beside them. A writer thread converts and encodes
-// while the next frames render. Everything is written under a temporary
-// name beside the final one and renamed only when complete.
+// Where captured frames go: PNG files in a folder (png_frames.h), or raw
+// frames piped to ffmpeg with the music beside them (video_file.h). A writer
+// thread converts and encodes while the next frames render. Everything is
+// written under a temporary name beside the final one and renamed only when
+// complete.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,7 +46,6 @@ bool FinishCaptureOutput();
 // called by RunCapture on a stop or a failure.
 void AbortCaptureOutput();
 
-// Writes interleaved 16-bit samples as a PCM WAV file; false when it
-// cannot. Called for the video's sound, and by the tests' MP3 maker.
-bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples, int rate,
-                  int channels);
+// Writes all of `bytes` to a file descriptor; false with errno set when it
+// cannot. Called by the writer thread for PNG files and the pipe to ffmpeg.
+bool WriteAll(int fd, const uint8_t* bytes, size_t size);

@@ -41,6 +41,10 @@ struct CaptureTimings {
 extern CaptureTimings g_captureTimings;          // the last capture's figures
 extern volatile std::sig_atomic_t g_captureStop; // the signal that asked to stop; 0 until then
 
+// Seconds since an arbitrary point, for the timings; called by the capture
+// and its output to time the stages.
+double CaptureSeconds();
+
 // Reads the command line into `options`; 0 when it is good (or asks for
 // help), else prints what is wrong and returns 2. Called by the capture's
 // main.

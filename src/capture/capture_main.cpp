@@ -1,6 +1,6 @@
 // The capture tool's entry: read the options, capture, shut down.
 #include "app/app.h"
-#include "app/capture.h"
+#include "capture/capture.h"
 
 #include <csignal>
 #include <cstdlib>
