@@ -231,4 +231,3 @@ void ExpectScreenshotsFollowTheScript(Display* display,
         EXPECT_LT(nearestDifference, tolerance) << "at " << shot.seconds << " s";
     }
 }
-}
