@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
 
 namespace {
 
@@ -17,7 +16,7 @@ namespace {
 class JpegLoaderTest : public testing::Test {
   protected:
     void SetUp() override {
-        setenv("MOVRA_NO_DIALOGS", "1", 1);
+        SetEnvironment("MOVRA_NO_DIALOGS", "1");
         folder_ = MakeTemporaryFolder();
         ASSERT_FALSE(folder_.empty());
     }
@@ -208,8 +207,7 @@ TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
     std::string path = folder_ + "/huge.jpg";
     WriteFileBytes(path, bytes);
     ChildResult child = RunInChild([&] {
-        rlimit limit = {size_t(1) << 30, size_t(1) << 30};
-        setrlimit(RLIMIT_AS, &limit);
+        LimitAddressSpace(size_t(1) << 30);
         JpegOutcome outcome = JpegOutcome::kLoaded;
         JpegLimits beyondTheDemos;
         beyondTheDemos.maxSide = 65500;
@@ -231,7 +229,8 @@ TEST_F(JpegLoaderTest, MemoryLimitRefusesWhatNoAcceptedPictureNeeds) {
     ASSERT_TRUE(WriteJpegFile(path, inks, 90, JpegLayout::kProgressive));
     std::vector<uint8_t> bytes = ReadFileBytes(path);
     ASSERT_TRUE(SetFrameSize(bytes, kMaxPictureSide, kMaxPictureSide));
-    std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     ASSERT_NE(file, nullptr);
     JpegOutcome outcome = JpegOutcome::kLoaded;
     Image* image = reinterpret_cast<Image*>(1);

@@ -1,0 +1,63 @@
+// The demo binary's music: a bad file leaves it running, a good one plays
+// once from the first second. POSIX: it starts the Linux binary and ends it
+// with SIGINT.
+#include "audio/audio.h"
+#include "audio_checks.h"
+#include "mp3_files.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <signal.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+// Lays out a working folder for the demo binary: the real pictures and the
+// given music file as data/sound/dovevivaz.mp3.
+static std::string DemoFolderWithMusic(const std::function<bool(const std::string&)>& writeMusic) {
+    const std::string dir = MakeTemporaryFolder();
+    fs::create_directories(dir + "/data/sound");
+    fs::create_symlink(std::string(MOVRA_SOURCE_DIR) + "/data/pic", dir + "/data/pic");
+    EXPECT_TRUE(writeMusic(dir + "/" + kMusicPath));
+    return dir;
+}
+
+// Runs the demo binary in `dir` for `ms`, then sends SIGINT; the exit status.
+static ChildResult RunDemoFor(const std::string& dir, int ms,
+                              const std::vector<std::string>& environment) {
+    DemoProcess demo = StartDemoBinary(environment, dir);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    kill(demo.pid, SIGINT);
+    return WaitForDemo(demo, 20);
+}
+
+TEST(AudioDemo, BadMusicFileLeavesTheDemoRunningSilently) {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+    const std::string dir = DemoFolderWithMusic([](const std::string& path) {
+        return WriteFileBytes(path, std::vector<uint8_t>(4096, 'x'));
+    });
+    const ChildResult result =
+        RunDemoFor(dir, 2000, {"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    RemoveFolder(dir);
+}
+
+TEST(AudioDemo, DemoPlaysItsMusicOnceFromTheFirstSecond) {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+    const std::string dir = DemoFolderWithMusic(
+        [](const std::string& path) { return EncodeMp3(TestMusic(1.5), 44100, 2, path); });
+    const ChildResult result = RunDemoFor(
+        dir, 3500,
+        {"MOVRA_NO_DIALOGS=1", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + dir + "/played.raw"});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    const std::vector<int16_t> recorded = ReadRawSamples(dir + "/played.raw");
+    ExpectPlayedOnce(recorded, DecodeMp3(dir + "/" + kMusicPath), 4096);
+    // The first request comes once the demo clock passes one second.
+    EXPECT_LT(FirstSound(recorded) / 2, 44100u);
+    RemoveFolder(dir);
+}
