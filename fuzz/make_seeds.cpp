@@ -45,7 +45,8 @@ int main() {
         written &= EncodeMp3(SineSamples(440, 0.5, 0.1, seed.rate, seed.channels), seed.rate,
                              seed.channels, music + seed.name + ".mp3");
     if (!written)
-        std::fprintf(stderr, "make_fuzz_seeds: could not write every seed (run it from the "
-                             "repository root, with lame installed)\n");
+        std::fprintf(stderr,
+                     "make_fuzz_seeds: could not write every seed (run it from the repository "
+                     "root)\n");
     return written ? 0 : 1;
 }

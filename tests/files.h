@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-// Makes a fresh private folder under /tmp and returns its path ("" on failure).
+// Makes a fresh folder in the system's temporary folder and returns its
+// path ("" on failure).
 std::string MakeTemporaryFolder();
 
 // Removes a folder and everything in it.
@@ -16,3 +18,10 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // Writes bytes to a file, replacing it; false when it cannot.
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Runs `body` with standard error going to a temporary file and returns what
+// it wrote.
+std::string CaptureStderr(const std::function<void()>& body);
+
+// Counts this process's open file descriptors (the first 4096).
+int CountOpenFiles();

@@ -1,27 +1,41 @@
 // Small MP3 files for the audio tests and benchmark.
 #include "mp3_files.h"
 
-#include "capture/video_file.h"
-
+#include <lame/lame.h>
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, const std::string& path,
                int kbps) {
-    const std::string wav = path + ".wav";
-    if (kbps == 0)
-        kbps = rate < 32000 ? 160 : 320;
-    char command[1024];
-    std::snprintf(command, sizeof command, "lame --quiet -m %s -b %d '%s' '%s'",
-                  channels == 1 ? "m" : "j", kbps, wav.c_str(), path.c_str());
-    const bool encoded = WriteWavFile(wav, samples, rate, channels) && std::system(command) == 0;
-    std::remove(wav.c_str());
-    return encoded;
+    const int frames = int(samples.size()) / channels;
+    std::vector<short> left, right;
+    for (int n = 0; n < frames; ++n) {
+        left.push_back(samples[size_t(n * channels)]);
+        right.push_back(samples[size_t(n * channels + channels - 1)]);
+    }
+    lame_global_flags* lame = lame_init();
+    lame_set_in_samplerate(lame, rate);
+    lame_set_num_channels(lame, channels);
+    lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_brate(lame, kbps != 0 ? kbps : rate < 32000 ? 160 : 320);
+    // LAME's own bound on what a buffer of samples and the flush can make.
+    std::vector<uint8_t> mp3(size_t(frames) * 5 / 4 + 2 * 7200);
+    int made = -1, flushed = -1;
+    if (lame_init_params(lame) == 0)
+        made = lame_encode_buffer(lame, left.data(), right.data(), frames, mp3.data(),
+                                  int(mp3.size()));
+    if (made >= 0)
+        flushed = lame_encode_flush(lame, mp3.data() + made, int(mp3.size()) - made);
+    mp3.resize(size_t(std::max(0, made + flushed)));
+    // The info header (frame count, encoder delay and padding) goes over the
+    // first frame, where the encoder left room for it, as the lame tool does.
+    const bool tagged = lame_get_lametag_frame(lame, mp3.data(), mp3.size()) > 0;
+    lame_close(lame);
+    return made >= 0 && flushed >= 0 && tagged && WriteFileBytes(path, mp3);
 }
 
 std::vector<int16_t> DecodeMp3(const std::string& path, bool gapless) {

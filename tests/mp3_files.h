@@ -1,6 +1,6 @@
-// Small MP3 files for the audio tests and benchmark: PCM made here, written
-// as WAV and encoded with the lame command-line encoder, and libmpg123's own
-// decode of them.
+// Small MP3 files for the audio tests and benchmark: PCM made here, encoded
+// with LAME's library as its command-line encoder would, and libmpg123's
+// own decode of them.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,8 @@
 #include "files.h"
 
 // Encodes interleaved 16-bit samples to an MP3 file at the given input rate
-// and channel count (320 kbit/s, or 160 at rates under 32 kHz); false when
-// lame fails.
+// and channel count (320 kbit/s, or 160 at rates under 32 kHz), with the
+// encoder's info header; false when LAME fails.
 bool EncodeMp3(const std::vector<int16_t>& samples, int rate, int channels, const std::string& path,
                int kbps = 0);
 

@@ -8,11 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
@@ -117,34 +112,6 @@ Pixels MakePicture(int width, int height, int components,
             for (int c = 0; c < components; ++c)
                 picture.bytes.push_back(uint8_t(sample(x, y, c)));
     return picture;
-}
-
-std::string CaptureStderr(const std::function<void()>& body) {
-    std::fflush(stderr);
-    std::FILE* capture = std::tmpfile();
-    int saved = dup(2);
-    dup2(fileno(capture), 2);
-    body();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text;
-    std::rewind(capture);
-    for (int c = std::fgetc(capture); c != EOF; c = std::fgetc(capture))
-        text += char(c);
-    std::fclose(capture);
-    return text;
-}
-
-int CountOpenFiles() {
-    int count = 0;
-    DIR* folder = opendir("/proc/self/fd");
-    if (!folder)
-        return -1;
-    while (readdir(folder))
-        ++count;
-    closedir(folder);
-    return count;
 }
 
 bool StartRendererForTests() {

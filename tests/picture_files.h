@@ -1,6 +1,6 @@
 // Helpers for the picture tests: JPEG files written with libjpeg's
-// compressor, a straight libjpeg decode to compare against, temporary
-// folders, captured standard error and a GL context without the pictures.
+// compressor, a straight libjpeg decode to compare against and a GL context
+// without the pictures; files.h's helpers come with them.
 #pragma once
 
 #include <cstdint>
@@ -43,13 +43,6 @@ Pixels DecodeStraight(const std::string& path);
 // A picture of the given size whose samples follow `sample(x, y, channel)`.
 Pixels MakePicture(int width, int height, int components,
                    const std::function<int(int, int, int)>& sample);
-
-// Runs `body` with standard error going to a temporary file and returns what
-// it wrote.
-std::string CaptureStderr(const std::function<void()>& body);
-
-// Counts this process's open file descriptors.
-int CountOpenFiles();
 
 // Makes a GL context for tests that upload pictures themselves: reuses the
 // demo's context when there is one, else creates the demo window and the

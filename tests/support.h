@@ -1,14 +1,16 @@
 // Helpers shared by the tests: child processes, the demo binary, a private
-// X display, a fake clock and an in-process demo window.
+// X display, a fake clock and an in-process demo window. What differs
+// between the systems lives in support_posix.cpp and support_windows.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 // What a finished child process left: its exit status (or 128 + signal),
-// what it wrote to standard error and its peak resident memory.
+// what it wrote to standard error and its peak resident memory (POSIX).
 struct ChildResult {
     int status = -1;
     std::string errors;
@@ -22,13 +24,39 @@ struct DemoProcess {
     std::string errorsPath; // its standard error goes here
 };
 
+// Runs `body` in a forked child, its exit status body's result, and waits
+// for it; kills it after `timeoutSeconds`. On Windows, where ctest runs
+// each test as a process of its own, body runs in this process with
+// standard error captured: a body that ends the process ends the test.
+ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds = 60);
+
+// Limits this process's address space to `bytes`; on Windows, where the
+// demo is a 32-bit program, its own 2 GiB is the limit.
+void LimitAddressSpace(size_t bytes);
+
+// Sets an environment variable of this process, seen by getenv and SDL.
+void SetEnvironment(const std::string& name, const std::string& value);
+
+// Makes paths in `folder` that are there but are no regular file, which a
+// reader of data files must refuse before reading: a folder, and a FIFO
+// (POSIX) or a device (Windows); returns them.
+std::vector<std::string> MakeNonRegularFiles(const std::string& folder);
+
+// Points this process's windows at a display for the tests: a private Xvfb
+// display of the given size (POSIX), so that tests running side by side
+// don't cover each other's windows; the one desktop (Windows), where the
+// tests take turns. False when there is none.
+bool UsePrivateDisplay(int width, int height);
+
+// The colour the display shows at (x, y), y from the top, as 0xRRGGBB;
+// 0xDEAD when it cannot be read.
+unsigned long ShownPixel(int x, int y);
+
+// Processes and private displays, POSIX only.
+
 // Starts `body` in a forked child whose exit status is body's result; wait
 // for it with WaitForDemo. The parent must not have touched SDL.
 DemoProcess StartChild(const std::function<int()>& body);
-
-// Runs `body` in a forked child as StartChild does and waits for it; kills
-// it after `timeoutSeconds`.
-ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds = 60);
 
 // Starts the program at `path` with arguments and extra environment entries
 // ("NAME=value"), from the repository root (or `workDir`).

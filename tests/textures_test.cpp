@@ -58,7 +58,7 @@ int TextureParameter(GLuint texture, GLenum name) {
 class TextureUploadTest : public testing::Test {
   protected:
     void SetUp() override {
-        setenv("MOVRA_NO_DIALOGS", "1", 1);
+        SetEnvironment("MOVRA_NO_DIALOGS", "1");
         if (!StartRendererForTests())
             GTEST_SKIP() << "no display";
         folder_ = MakeTemporaryFolder();
@@ -212,58 +212,6 @@ TEST_F(TextureUploadTest, EachSlotGetsItsOwnTextureAndANullPathNone) {
 
 namespace {
 
-// Pictures that end the process, each loaded in a child that notes on
-// stderr when its exit handlers run.
-class TextureRefusalTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        folder_ = MakeTemporaryFolder();
-        ASSERT_FALSE(folder_.empty());
-    }
-    void TearDown() override {
-        RemoveFolder(folder_);
-    }
-    // Loads `path` into slot 0 in a child; its status and stderr.
-    ChildResult LoadInChild(const std::string& path) {
-        return RunInChild([&] {
-            setenv("MOVRA_NO_DIALOGS", "1", 1);
-            std::atexit([] { std::fputs("exit handlers ran\n", stderr); });
-            uint32_t textures[kTextureCount] = {};
-            LoadTexture(textures, path.c_str(), 0);
-            return 99; // not reached: each of these pictures ends the process
-        });
-    }
-    std::string folder_;
-};
-
-} // namespace
-
-TEST_F(TextureRefusalTest, CmykPictureIsRefusedNamingTheFile) {
-    std::string path = folder_ + "/inks.jpg";
-    Pixels inks = MakePicture(16, 16, 4, [](int x, int y, int c) { return x * 8 + y + c * 30; });
-    ASSERT_TRUE(WriteJpegFile(path, inks));
-    ChildResult child = LoadInChild(path);
-    EXPECT_EQ(child.status, 1);
-    EXPECT_EQ(child.errors, "Error: Unsupported picture (4 colour components): " + path +
-                                "\nexit handlers ran\n");
-}
-
-TEST_F(TextureRefusalTest, CorruptHeaderEndsWithStatusOneAndLibjpegsMessage) {
-    std::string path = folder_ + "/gif.jpg";
-    WriteFileBytes(path, {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
-    ChildResult child = LoadInChild(path);
-    EXPECT_EQ(child.status, 1);
-    EXPECT_EQ(child.errors, "Not a JPEG file: starts with 0x47 0x49\nexit handlers ran\n");
-}
-
-TEST_F(TextureRefusalTest, MissingFileEndsWithStatusOne) {
-    ChildResult child = LoadInChild(folder_ + "/absent.jpg");
-    EXPECT_EQ(child.status, 1);
-    EXPECT_EQ(child.errors, "Error: Unable to load JPG File!\nexit handlers ran\n");
-}
-
-namespace {
-
 // The shipped pictures by slot: level-0 size and samples a pixel.
 struct ShippedPicture {
     int width, height, components;
@@ -281,7 +229,7 @@ TEST(ShippedPicturesTest, AllTenLoadAtTheirRecordedSizes) {
         if (stat(path, &info) != 0)
             GTEST_SKIP() << path << " is not in this tree";
     }
-    setenv("MOVRA_NO_DIALOGS", "1", 1);
+    SetEnvironment("MOVRA_NO_DIALOGS", "1");
     if (!StartDemoInProcess())
         GTEST_SKIP() << "no display";
     for (int slot = 0; slot < kTextureCount; ++slot) {

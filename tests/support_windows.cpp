@@ -1,0 +1,43 @@
+// The Windows side of the tests' helpers: bodies run in this process (ctest
+// runs each test as a process of its own), the desktop as the display, the
+// environment, devices and screen reads through GDI.
+#include "support.h"
+
+#include "files.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+ChildResult RunInChild(const std::function<int()>& body, double) {
+    ChildResult result;
+    result.errors = CaptureStderr([&] { result.status = body(); });
+    return result;
+}
+
+// A 32-bit program's address space is its limit already.
+void LimitAddressSpace(size_t) {}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+    _putenv_s(name.c_str(), value.c_str());
+}
+
+std::vector<std::string> MakeNonRegularFiles(const std::string& folder) {
+    std::filesystem::create_directory(folder + "/folder");
+    // The null device, whatever folder or extension its name comes with.
+    return {folder + "/folder", folder + "/nul.mp3"};
+}
+
+bool UsePrivateDisplay(int, int) {
+    return true;
+}
+
+unsigned long ShownPixel(int x, int y) {
+    HDC screen = GetDC(nullptr);
+    COLORREF colour = GetPixel(screen, x, y);
+    ReleaseDC(nullptr, screen);
+    if (colour == CLR_INVALID)
+        return 0xDEAD;
+    return GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+}
