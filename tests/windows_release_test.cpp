@@ -4,6 +4,7 @@
 // that is neither in the zip nor part of Windows. The tests run when
 // MOVRA_WINDOWS_RELEASE names the unzipped release (./test windows sets it,
 // with WINEPREFIX) and are left out of the ordinary run.
+#include "audio_checks.h"
 #include "files.h"
 #include "mp3_files.h"
 #include "screenshots.h"
@@ -77,14 +78,10 @@ TEST_F(WindowsRelease, PlaysTheScriptAndTheMusicFileAndEndsOnEscape) {
     // the other way.
     const std::vector<int16_t> played = ReadRawSamples(recording);
     const std::vector<int16_t> music = DecodeMp3(release + "/data/sound/dovevivaz.mp3");
-    auto firstSound = [](const std::vector<int16_t>& samples) {
-        return size_t(std::find_if(samples.begin(), samples.end(), [](int16_t s) { return s; }) -
-                      samples.begin());
-    };
-    ASSERT_LT(firstSound(music), music.size());
-    ASSERT_LT(firstSound(played), played.size()) << "nothing was played";
-    ASSERT_GE(firstSound(played), firstSound(music));
-    const size_t start = firstSound(played) - firstSound(music);
+    ASSERT_LT(FirstSound(music), music.size());
+    ASSERT_LT(FirstSound(played), played.size()) << "nothing was played";
+    ASSERT_GE(FirstSound(played), FirstSound(music));
+    const size_t start = FirstSound(played) - FirstSound(music);
     EXPECT_EQ(start % 2, 0u) << "the music starts on a right-hand sample";
     // The first request comes once the demo clock passes one second; the
     // music is heard until Escape, past 90 s.
@@ -113,6 +110,13 @@ TEST_F(WindowsRelease, MissingPictureShowsTheMessageAndEndsWithStatusOne) {
     RemoveFolder(dir);
 }
 
+// `text` in lower case: Windows compares file names without case.
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
 // The DLLs a Windows program or DLL names in its import table, in lower case.
 std::vector<std::string> ImportedDlls(const std::string& path) {
     std::vector<std::string> names;
@@ -128,9 +132,7 @@ std::vector<std::string> ImportedDlls(const std::string& path) {
             continue;
         std::string name = text.substr(at + 10);
         name.erase(name.find_last_not_of(" \r\n") + 1);
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return char(std::tolower(c)); });
-        names.push_back(name);
+        names.push_back(LowerCase(name));
     }
     EXPECT_EQ(pclose(dump), 0) << command;
     return names;
@@ -145,9 +147,7 @@ TEST_F(WindowsRelease, EveryImportedDllIsInTheZipOrPartOfWindows) {
     std::set<std::string> shipped;
     std::vector<std::string> programs;
     for (const fs::directory_entry& entry : fs::directory_iterator(release)) {
-        std::string name = entry.path().filename().string();
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return char(std::tolower(c)); });
+        const std::string name = LowerCase(entry.path().filename().string());
         if (name.size() > 4 && name.substr(name.size() - 4) == ".dll")
             shipped.insert(name);
         if (name.size() > 4 && (name.substr(name.size() - 4) == ".dll" || name == "movra.exe"))
