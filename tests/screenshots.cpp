@@ -27,24 +27,32 @@ Display* OpenScreenshotDisplay(const char* name) {
     return display;
 }
 
-// Lists the demo's top-level windows; called by the tests that start the demo.
-std::vector<Window> FindDemoWindows(Display* display) {
+// Lists the top-level windows of a title; called by the tests that look for
+// the demo's window or its error box.
+std::vector<Window> FindWindowsTitled(Display* display, const char* title) {
     std::vector<Window> found;
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
         return found;
     for (unsigned i = 0; i < count; ++i) {
-        char* name = nullptr;
-        if (XFetchName(display, children[i], &name) && name) {
-            if (std::strcmp(name, "Movra first demo") == 0)
+        // The title's bytes, whatever encoding the window named: SDL's
+        // error box names its "UTF-8", which XFetchName doesn't read.
+        XTextProperty name = {};
+        if (XGetWMName(display, children[i], &name) && name.value) {
+            if (std::string(reinterpret_cast<char*>(name.value), name.nitems) == title)
                 found.push_back(children[i]);
-            XFree(name);
+            XFree(name.value);
         }
     }
     if (children)
         XFree(children);
     return found;
+}
+
+// Lists the demo's top-level windows; called by the tests that start the demo.
+std::vector<Window> FindDemoWindows(Display* display) {
+    return FindWindowsTitled(display, "Movra first demo");
 }
 
 // Waits for the demo's window to be mapped; called by the tests that start

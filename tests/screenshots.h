@@ -16,6 +16,9 @@ typedef unsigned long Window;
 // may be gone when asked about. Null when it cannot be opened.
 Display* OpenScreenshotDisplay(const char* name);
 
+// Lists the top-level windows with the title given.
+std::vector<Window> FindWindowsTitled(Display* display, const char* title);
+
 // Lists the top-level windows titled "Movra first demo".
 std::vector<Window> FindDemoWindows(Display* display);
 

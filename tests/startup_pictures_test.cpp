@@ -133,7 +133,8 @@ TEST_F(StartupPicturesTest, BinaryWithACorruptPictureExitsWithOne) {
     WriteFileBytes(PicturePath(2), {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
     ChildResult demo = RunBinary();
     EXPECT_EQ(demo.status, 1);
-    EXPECT_EQ(demo.errors, "Not a JPEG file: starts with 0x47 0x49\n");
+    EXPECT_EQ(demo.errors, "Error: Not a JPEG file: starts with 0x47 0x49: " +
+                               std::string(kPicturePaths[2]) + "\n");
 }
 
 TEST_F(StartupPicturesTest, CorruptPictureInAChildEndsBeforeAnyTick) {
@@ -144,8 +145,9 @@ TEST_F(StartupPicturesTest, CorruptPictureInAChildEndsBeforeAnyTick) {
     EXPECT_EQ(child.status, 1);
     // The stdio source turns the missing rest into an end marker: libjpeg
     // warns, then gives up on a header without a frame.
-    EXPECT_EQ(child.errors, "Premature end of JPEG file\nJPEG datastream contains no image\n"
-                            "loaded: 0 1 2 3\n");
+    EXPECT_EQ(child.errors,
+              "Premature end of JPEG file\nError: JPEG datastream contains no image: " +
+                  std::string(kPicturePaths[4]) + "\nloaded: 0 1 2 3\n");
 }
 
 namespace {

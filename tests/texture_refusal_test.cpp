@@ -54,7 +54,8 @@ TEST_F(TextureRefusalTest, CorruptHeaderEndsWithStatusOneAndLibjpegsMessage) {
     WriteFileBytes(path, {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
     ChildResult child = LoadInChild(path);
     EXPECT_EQ(child.status, 1);
-    EXPECT_EQ(child.errors, "Not a JPEG file: starts with 0x47 0x49\nexit handlers ran\n");
+    EXPECT_EQ(child.errors,
+              "Error: Not a JPEG file: starts with 0x47 0x49: " + path + "\nexit handlers ran\n");
 }
 
 TEST_F(TextureRefusalTest, MissingFileEndsWithStatusOne) {

@@ -1,7 +1,6 @@
 // The JPEG loader.
 #include "assets/jpeg.h"
 
-#include "platform/window.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 
@@ -30,9 +29,9 @@ const JpegOutcome kReasonOutcomes[] = {JpegOutcome::kTooLarge, JpegOutcome::kToo
 constexpr std::chrono::milliseconds kStopPollInterval(20);
 
 // libjpeg's standard error manager plus the place a fatal error jumps back
-// to, how the load ended and the text of the loader's own reason, if that
-// was it; the manager comes first so libjpeg's pointer to it is also a
-// pointer to the trap.
+// to, how the load ended and the text of why: libjpeg's message or the
+// loader's own reason. The manager comes first so libjpeg's pointer to it
+// is also a pointer to the trap.
 struct JpegErrorTrap {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
@@ -70,19 +69,17 @@ static void Refuse(j_common_ptr cinfo, ReasonCode code, int a = 0, int b = 0, in
     (*cinfo->err->error_exit)(cinfo);
 }
 
-// Jumps back to the load with its outcome: a fatal libjpeg error is printed
-// the way the standard manager does; the text of the loader's own reason is
-// kept in the trap, not printed. Installed as error_exit by DecodePicture.
+// Jumps back to the load with its outcome, the text of the fatal libjpeg
+// error or of the loader's own reason kept in the trap for the loader to
+// show with the file's name. Installed as error_exit by DecodePicture.
 [[noreturn]] static void TrapJpegError(j_common_ptr cinfo) {
     JpegErrorTrap* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
     int code = cinfo->err->msg_code;
-    if (code >= kReasonTooLarge && code <= kReasonStopped) {
-        (*cinfo->err->format_message)(cinfo, trap->reason);
+    (*cinfo->err->format_message)(cinfo, trap->reason);
+    if (code >= kReasonTooLarge && code <= kReasonStopped)
         trap->outcome = kReasonOutcomes[code - kReasonTooLarge];
-    } else {
-        (*cinfo->err->output_message)(cinfo);
+    else
         trap->outcome = JpegOutcome::kBadData;
-    }
     std::longjmp(trap->jump, 1);
 }
 
@@ -166,7 +163,7 @@ static Image* DecodePicture(std::FILE* file, JpegOutcome* outcome, const JpegLim
 Image* LoadJpegImage(const char* path, JpegOutcome* outcome, const JpegLimits& limits) {
     std::FILE* file = OpenDataFile(path);
     if (!file) {
-        ShowErrorMessage(g_window, "Unable to load JPG File!");
+        ShowErrorMessage("Unable to load JPG File!");
         if (outcome)
             *outcome = JpegOutcome::kMissingFile;
         return nullptr;
@@ -175,10 +172,10 @@ Image* LoadJpegImage(const char* path, JpegOutcome* outcome, const JpegLimits& l
     char reason[JMSG_LENGTH_MAX] = "";
     Image* image = DecodePicture(file, &result, limits, &reason);
     std::fclose(file);
-    if (result == JpegOutcome::kTooLarge || result == JpegOutcome::kTooManyScans) {
-        char text[JMSG_LENGTH_MAX + 512];
+    if (result != JpegOutcome::kLoaded && result != JpegOutcome::kStopped) {
+        char text[JMSG_LENGTH_MAX + 4096];
         std::snprintf(text, sizeof text, "%s: %s", reason, path);
-        ShowErrorMessage(g_window, text);
+        ShowErrorMessage(text);
     }
     if (outcome)
         *outcome = result;

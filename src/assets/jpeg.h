@@ -41,7 +41,7 @@ struct JpegLimits {
 enum class JpegOutcome {
     kLoaded,       // the picture decoded (possibly after warnings)
     kMissingFile,  // no regular file could be opened there; the user has been told
-    kBadData,      // libjpeg gave up on the data (or memory ran out); its message is on stderr
+    kBadData,      // libjpeg gave up on the data (or memory ran out)
     kTooLarge,     // a side is over the limit; refused before anything was allocated
     kTooManyScans, // the picture has more scans than the limit
     kStopped,      // shouldStop asked to abandon the load
@@ -49,19 +49,20 @@ enum class JpegOutcome {
 
 // Opens and decodes the picture at `path` under `limits`; null when no
 // regular file can be opened there (after "Unable to load JPG File!"), when
-// libjpeg gives up (after its message on stderr), when the picture is over
-// the limits (after a message naming the file) or when the load was
-// stopped (silently). Never ends the process. `outcome`, when given, says
-// which. Free the result with FreeJpegImage. Called by LoadTexture.
+// libjpeg gives up or the picture is over the limits (after libjpeg's or
+// the limit's message with the file's path: "Not a JPEG file: starts with
+// 0x47 0x49: data/pic/lyn.jpg"), or when the load was stopped (silently).
+// Never ends the process. `outcome`, when given, says which. Free the
+// result with FreeJpegImage. Called by LoadTexture.
 Image* LoadJpegImage(const char* path, JpegOutcome* outcome = nullptr,
                      const JpegLimits& limits = JpegLimits());
 
 // Decodes the picture in `file`, an open file read from its current
 // position (a memory stream from fmemopen will do), under `limits`; null,
-// after libjpeg's message on stderr, when libjpeg gives up, and null without
-// a word when the picture is over the limits or the load was stopped. The
-// file stays open. Needs no window and no GL. Called by the loader's fuzz
-// target and tests.
+// without a word, when libjpeg gives up, the picture is over the limits or
+// the load was stopped (`outcome` says which; a picture's first warning
+// still goes to stderr, as libjpeg prints it). The file stays open. Needs no window and no GL.
+// Called by the loader's fuzz target and tests.
 Image* DecodeJpegFile(std::FILE* file, JpegOutcome* outcome = nullptr,
                       const JpegLimits& limits = JpegLimits());
 

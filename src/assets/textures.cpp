@@ -1,7 +1,6 @@
 // The texture table.
 #include "assets/textures.h"
 
-#include "platform/window.h"
 #include "platform/messages.h"
 #include "assets/jpeg.h"
 
@@ -57,7 +56,7 @@ void LoadTexture(uint32_t* textures, const char* path, int slot) {
         char text[512];
         std::snprintf(text, sizeof text, "Unsupported picture (%d colour components): %s",
                       components, path);
-        ShowErrorMessage(g_window, text);
+        ShowErrorMessage(text);
         FreeJpegImage(image);
         std::exit(1);
     }

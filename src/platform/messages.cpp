@@ -8,13 +8,25 @@
 #include <cstdlib>
 
 // Reports an error on standard error and in a modal box; called by start-up
-// checks and the picture loader.
-void ShowErrorMessage(SDL_Window* owner, const char* text) {
+// steps that fail.
+void ShowErrorMessage(const char* text) {
     std::fprintf(stderr, "Error: %s\n", text);
     std::fflush(stderr);
     if (std::getenv("MOVRA_NO_DIALOGS"))
         return;
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, owner);
+    if (g_window)
+        SDL_ShowCursor(SDL_ENABLE);
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, g_window);
+}
+
+// Reports an error with the reason the system gave; called by the window
+// and the renderer.
+void ShowErrorWithReason(const char* text, const char* reason) {
+    if (!reason || !*reason)
+        return ShowErrorMessage(text);
+    char message[1024];
+    std::snprintf(message, sizeof message, "%s: %s", text, reason);
+    ShowErrorMessage(message);
 }
 
 // The event type of the demo's own quits, which carry their exit status in
@@ -52,9 +64,4 @@ MessageKind HandleNextMessage(int* exitStatus) {
 bool QuitRequested() {
     SDL_PumpEvents();
     return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0;
-}
-
-// Sleeps until an event is queued or the time is up; called by the main loop.
-void WaitForMessage(int milliseconds) {
-    SDL_WaitEventTimeout(nullptr, milliseconds);
 }

@@ -2,12 +2,16 @@
 // the message queue.
 #pragma once
 
-struct SDL_Window;
-
 // Writes "Error: <text>" to standard error, then shows a modal box captioned
-// "Error" over `owner` (may be null) unless MOVRA_NO_DIALOGS is set. Called
-// by the window, the renderer and the picture loader.
-void ShowErrorMessage(SDL_Window* owner, const char* text);
+// "Error" unless MOVRA_NO_DIALOGS is set: owned by the demo window once it
+// exists, so that it comes up in front of the full-screen picture, and with
+// the mouse cursor shown to press its button. Called by every start-up step
+// that fails: the window, the renderer and the picture loader.
+void ShowErrorMessage(const char* text);
+
+// ShowErrorMessage with "<text>: <reason>", or the text alone when the
+// reason is empty; called by the window and the renderer with SDL's reason.
+void ShowErrorWithReason(const char* text, const char* reason);
 
 // Queues a quit carrying `exitStatus` that the main loop takes before its
 // next tick; the caller carries on. Called by the window procedure (0) and
@@ -31,5 +35,6 @@ MessageKind HandleNextMessage(int* exitStatus);
 bool QuitRequested();
 
 // Waits until a message arrives or `milliseconds` pass, leaving the message
-// queued; called by the main loop after a tick that drew nothing.
+// queued, to the millisecond on every system (system_*.cpp); called by the
+// main loop after a tick that drew nothing.
 void WaitForMessage(int milliseconds);

@@ -8,6 +8,7 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 #include <GL/glu.h>
+#include <cstdio>
 
 void* g_glContext;
 
@@ -24,11 +25,16 @@ bool SetupPixelFormat(SDL_Window* window) {
     // screen, so it needs no second buffer to swap.
     const bool needsDoubleBuffer = !IsOffscreenWindow(window);
     if (!haveFormat || (needsDoubleBuffer && !doubleBuffered) || red + green + blue < 15) {
-        ShowErrorMessage(nullptr, "ChoosePixelFormat failed");
+        // SDL's reason when the context could not be made, else what the
+        // surface lacks.
+        char lacking[128];
+        std::snprintf(lacking, sizeof lacking, "the surface has %d colour bits%s",
+                      red + green + blue, doubleBuffered ? "" : " and one buffer");
+        ShowErrorWithReason("ChoosePixelFormat failed", haveFormat ? lacking : SDL_GetError());
         return false;
     }
     if (!CreateVirtualScreen()) {
-        ShowErrorMessage(nullptr, "SetPixelFormat failed");
+        ShowErrorWithReason("SetPixelFormat failed", SDL_GetError());
         return false;
     }
     return true;

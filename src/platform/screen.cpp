@@ -95,10 +95,16 @@ static bool AttachDepthBuffer(GLenum format) {
     return s_checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 }
 
-// Creates and binds the virtual screen; called by SetupPixelFormat.
+// Creates and binds the virtual screen, or says why not through
+// SDL_SetError; called by SetupPixelFormat.
 bool CreateVirtualScreen() {
-    if (!SDL_GL_GetCurrentContext() || !LoadFramebufferFunctions())
+    if (!SDL_GL_GetCurrentContext())
+        return false; // SDL's error says why there is no context
+    if (!LoadFramebufferFunctions()) {
+        SDL_SetError("the GL (%s) has no framebuffer objects",
+                     reinterpret_cast<const char*>(glGetString(GL_VERSION)));
         return false;
+    }
     s_genFramebuffers(1, &s_framebuffer);
     s_bindFramebuffer(GL_FRAMEBUFFER, s_framebuffer);
     s_genRenderbuffers(1, &s_colourBuffer);
@@ -114,6 +120,7 @@ bool CreateVirtualScreen() {
         return true;
     }
     DestroyVirtualScreen();
+    SDL_SetError("the GL makes no complete 640 x 480 framebuffer with a depth buffer");
     return false;
 }
 

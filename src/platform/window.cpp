@@ -23,12 +23,12 @@ void EnterFullscreenMode() {
     s_desktopRead =
         SDL_GetDesktopDisplayMode(0, &desktop) == 0 && SDL_GetDisplayBounds(0, &s_displayRect) == 0;
     if (!s_desktopRead) {
-        ShowErrorMessage(nullptr, "Could Not Enum Display Settings");
+        ShowErrorMessage("Could Not Enum Display Settings");
         s_displayRect = {0, 0, kScreenWidth, kScreenHeight};
         return;
     }
     if (desktop.w < kScreenWidth || desktop.h < kScreenHeight) {
-        ShowErrorMessage(nullptr, "Display Mode Not Compatible");
+        ShowErrorMessage("Display Mode Not Compatible");
         RequestQuit(1);
     }
 }
@@ -66,11 +66,11 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t 
     // timer's default 15.6 ms tick.
     SDL_SetHint(SDL_HINT_TIMER_RESOLUTION, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        ShowErrorWithReason("Unable to start the window system", SDL_GetError());
         return nullptr;
     }
     if (!HasWindowSystem()) {
-        std::fprintf(stderr, "Error: no display to show the demo on\n");
+        ShowErrorMessage("No display to show the demo on");
         SDL_Quit();
         return nullptr;
     }
@@ -89,7 +89,7 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t 
     SDL_Window* window = SDL_CreateWindow(title, area.x, area.y, area.w, area.h,
                                           style | SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) {
-        std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+        ShowErrorWithReason("Unable to create the demo window", SDL_GetError());
         return nullptr;
     }
     // Without a window manager the full-screen flag leaves the window at the
@@ -149,6 +149,12 @@ void WindowProc(const SDL_Event& event) {
     default:
         break;
     }
+}
+
+// Allows the screensaver SDL suspended for the window; called by the main
+// loop after the script.
+void AllowScreenSaver() {
+    SDL_EnableScreenSaver();
 }
 
 // Shows the cursor hidden by CreateMainWindow; called by ShutdownDemo.
