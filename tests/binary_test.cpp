@@ -1,5 +1,6 @@
 // The real binary on its own X display: one full-screen window, and every
 // way of ending it gives status 0.
+#include "files.h"
 #include "screenshots.h"
 #include "support.h"
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <signal.h>
 #include <thread>
 
@@ -34,11 +36,14 @@ class DemoBinary : public testing::Test {
         StopPrivateDisplay();
     }
     // Starts the demo on this test's display, with extra environment
-    // entries, and waits for its window.
-    DemoProcess StartDemo(std::vector<std::string> environment = {}) {
-        environment.insert(environment.end(), {"DISPLAY=" + displayName, "MOVRA_NO_DIALOGS=1",
-                                               "SDL_AUDIODRIVER=dummy"});
-        DemoProcess demo = StartDemoBinary(environment);
+    // entries, from the repository root or `workDir`, and waits for its
+    // window; errors go to stderr alone unless `dialogs`.
+    DemoProcess StartDemo(std::vector<std::string> environment = {},
+                          const std::string& workDir = MOVRA_SOURCE_DIR, bool dialogs = false) {
+        environment.insert(environment.end(), {"DISPLAY=" + displayName, "SDL_AUDIODRIVER=dummy"});
+        if (!dialogs)
+            environment.push_back("MOVRA_NO_DIALOGS=1");
+        DemoProcess demo = StartDemoBinary(environment, workDir);
         window = WaitForDemoWindow(display);
         return demo;
     }
@@ -125,6 +130,52 @@ TEST(DemoBinaryErrors, NoWindowSystemGivesStatusOne) {
     DemoProcess demo = StartDemoBinary({"DISPLAY=:9999", "MOVRA_NO_DIALOGS=1"});
     ChildResult result = WaitForDemo(demo, 30);
     EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_NE(result.errors.find("Error: No display to show the demo on"), std::string::npos)
+        << result.errors;
+}
+
+// Started from a folder without data/, the demo finds the repository's
+// beside the folder it lies in (build/).
+TEST_F(DemoBinary, FindsItsDataFromAnyWorkingDirectory) {
+    const std::string elsewhere = MakeTemporaryFolder();
+    DemoProcess demo = StartDemo({}, elsewhere);
+    ASSERT_NE(window, 0u);
+    EXPECT_TRUE(WaitForFirstPicture(display));
+    kill(demo.pid, SIGTERM);
+    ChildResult result = WaitForDemo(demo, 20);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    RemoveFolder(elsewhere);
+}
+
+// A damaged picture's message comes up in a box owned by the full-screen
+// window, so in front of it; once dismissed, the demo ends with status 1.
+TEST_F(DemoBinary, DamagedPictureShowsItsErrorInABoxOwnedByTheDemoWindow) {
+    const std::string folder = MakeTemporaryFolder();
+    std::filesystem::copy(std::string(MOVRA_SOURCE_DIR) + "/data", folder + "/data",
+                          std::filesystem::copy_options::recursive);
+    WriteFileBytes(folder + "/data/pic/lyn.jpg", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
+    DemoProcess demo = StartDemo({}, folder, true);
+    ASSERT_NE(window, 0u);
+    Window box = 0;
+    for (int tries = 0; tries < 300 && !box; ++tries) {
+        for (Window candidate : FindWindowsTitled(display, "Error"))
+            box = candidate;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_NE(box, 0u) << "no error box";
+    Window owner = 0;
+    EXPECT_TRUE(XGetTransientForHint(display, box, &owner));
+    EXPECT_EQ(owner, window);
+    // Return presses its button.
+    XSetInputFocus(display, box, RevertToParent, CurrentTime);
+    const KeyCode enter = XKeysymToKeycode(display, XK_Return);
+    XTestFakeKeyEvent(display, enter, True, 0);
+    XTestFakeKeyEvent(display, enter, False, 0);
+    XSync(display, False);
+    ChildResult result = WaitForDemo(demo, 20);
+    EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_EQ(result.errors, "Error: Not a JPEG file: starts with 0x47 0x49: data/pic/lyn.jpg\n");
+    RemoveFolder(folder);
 }
 
 // Mesa made to report GL 2.1: without any framebuffer-object extension the
@@ -134,7 +185,7 @@ TEST_F(DemoBinary, VirtualScreenNeedsTheGlToOfferFramebufferObjects) {
     DemoProcess demo = StartDemo({"MESA_GL_VERSION_OVERRIDE=2.1", "MESA_EXTENSION_MAX_YEAR=1999"});
     ChildResult result = WaitForDemo(demo, 30);
     EXPECT_EQ(result.status, 1) << result.errors;
-    EXPECT_NE(result.errors.find("Error: SetPixelFormat failed"), std::string::npos)
+    EXPECT_NE(result.errors.find("Error: SetPixelFormat failed: the GL (2.1"), std::string::npos)
         << result.errors;
 
     demo = StartDemo(

@@ -5,6 +5,7 @@
 #include "audio/audio.h"
 #include "demo/scenes.h"
 #include "demo/timeline.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/renderer.h"
 #include "platform/screen.h"
@@ -23,7 +24,7 @@ void InitDemo(SDL_Window* window) {
     g_clientRect = {0, 0, kScreenWidth, kScreenHeight};
     InitRenderer(g_clientRect.right, g_clientRect.bottom);
     for (int slot = 0; slot < kTextureCount && !QuitRequested(); ++slot)
-        LoadTexture(g_textures, kPicturePaths[slot], slot);
+        LoadTexture(g_textures, DataFilePath(kPicturePaths[slot]).c_str(), slot);
     if (!QuitRequested())
         WarmScenes();
 }
@@ -34,7 +35,7 @@ void InitDemo(SDL_Window* window) {
 // message or millisecond. Called by main.
 int RunDemo() {
     OpenAudioDevice();
-    g_musicStream = OpenMusicStream(kMusicPath);
+    g_musicStream = OpenMusicStream(DataFilePath(kMusicPath).c_str());
     int exitStatus = 0;
     for (;;) {
         const MessageKind message = HandleNextMessage(&exitStatus);
@@ -43,10 +44,15 @@ int RunDemo() {
         if (message == MessageKind::kHandled)
             continue;
         TickDemo();
-        if (TakeFinishedFrame())
+        if (TakeFinishedFrame()) {
             ShowFrameInWindow();
-        else
-            WaitForMessage(1);
+            continue;
+        }
+        // Once the script is over the last picture stays up, and the screen
+        // may blank or sleep again as the user's settings say.
+        if (g_demoTime >= kScriptEndTime)
+            AllowScreenSaver();
+        WaitForMessage(1);
     }
     ShutdownDemo();
     return exitStatus;

@@ -6,6 +6,7 @@
 #include "capture/capture_output.h"
 #include "audio/audio.h"
 #include "demo/timeline.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/screen.h"
 #include "platform/ticks.h"
@@ -176,7 +177,7 @@ int StartOfflineDemo() {
         if (kind == MessageKind::kQuit)
             return status;
     // No music means a silent video and a cube that keeps its size, as live.
-    g_musicStream = OpenOfflineMusic(kMusicPath);
+    g_musicStream = OpenOfflineMusic(DataFilePath(kMusicPath).c_str());
     if (!g_musicStream)
         std::fprintf(stderr, "movra-capture: %s cannot be played; the capture is silent\n",
                      kMusicPath);
