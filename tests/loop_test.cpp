@@ -1,5 +1,7 @@
-// The main loop: quits during start-up, key presses during a tick, and
-// exit statuses, each in a child process that runs the real start-up.
+// The main loop: quits during start-up, key presses during a tick, exit
+// statuses, the rest after an idle tick and the screensaver after the
+// script, each run through the real start-up in a child process (POSIX) or
+// in the test's own (Windows, where ctest runs each test alone).
 #include "support.h"
 
 #include "app/app.h"
@@ -60,6 +62,9 @@ int s_glErrorTick; // the tick it was seen in, 0 for start-up
 std::atomic<int> s_yardstickRests;
 std::vector<int> s_yardstickAtTick;
 
+// Whether the screensaver was allowed when each tick read the clock.
+std::vector<bool> s_screenSaverAtTick;
+
 // Notes the first GL error raised; called after start-up, at every tick's
 // clock read (for the tick before and its frame shown) and at every present.
 void NoteGlError() {
@@ -75,6 +80,7 @@ uint32_t CountingClock() {
     ++s_ticks;
     s_shownAtTick.push_back(FramesShown());
     s_yardstickAtTick.push_back(s_yardstickRests.load());
+    s_screenSaverAtTick.push_back(SDL_IsScreenSaverEnabled());
     if (s_ticks == s_otherKeyAtTick)
         PushKey(SDLK_a);
     if (s_ticks == s_escapeAtTick)
@@ -89,6 +95,11 @@ uint32_t CountingClock() {
 // of ticks, or 98 when the GL reported an error after start-up, at a tick
 // or at a present.
 int RunCountingDemo(bool quitDuringStartUp) {
+    s_ticks = 0;
+    s_glError = 0;
+    s_shownAtTick.clear();
+    s_yardstickAtTick.clear();
+    s_screenSaverAtTick.clear();
     SDL_Window* window =
         CreateMainWindow(kWindowTitle, kScreenWidth, kScreenHeight, 0, g_fullscreen);
     if (!window)
@@ -113,7 +124,6 @@ class MainLoop : public testing::Test {
     void SetUp() override {
         if (!std::getenv("DISPLAY"))
             GTEST_SKIP() << "needs an X display";
-        s_ticks = 0;
         s_escapeAtTick = s_otherKeyAtTick = s_closeAtTick = -1;
         s_scriptTimes.clear();
     }
@@ -125,10 +135,12 @@ TEST_F(MainLoop, QuitPostedDuringStartUpMeansNoTick) {
 }
 
 TEST_F(MainLoop, DisplayTooSmallQuitsBeforeTheFirstTick) {
+    if (!kPrivateDisplays)
+        GTEST_SKIP() << "no display smaller than the demo can be had here";
     std::string display = StartPrivateDisplay(320, 240);
     ASSERT_FALSE(display.empty());
     ChildResult child = RunInChild([&] {
-        setenv("DISPLAY", display.c_str(), 1);
+        SetEnvironment("DISPLAY", display);
         return RunCountingDemo(false);
     });
     StopPrivateDisplay();
@@ -173,6 +185,21 @@ TEST_F(MainLoop, EachTickThatPresentedShowsOneFrameAndAnIdleTickNone) {
     });
     EXPECT_EQ(child.status, 5) << child.errors;
     EXPECT_EQ(child.errors, "0 1 0 1 ");
+}
+
+TEST_F(MainLoop, ScreenSaverIsAllowedAgainOnceTheScriptIsOver) {
+    // Before the first second, in the script, on its last picture, past its
+    // end; each tick's clock read sees what the tick before left.
+    s_scriptTimes = {500, 35000, 89999, 90000, 90001};
+    s_escapeAtTick = 6;
+    ChildResult child = RunInChild([] {
+        int status = RunCountingDemo(false);
+        for (bool allowed : s_screenSaverAtTick)
+            std::fprintf(stderr, "%d", int(allowed));
+        return status;
+    });
+    EXPECT_EQ(child.status, 6) << child.errors;
+    EXPECT_EQ(child.errors, "000011");
 }
 
 TEST_F(MainLoop, RestingLoopTicksAgainAfterEachMillisecondRest) {

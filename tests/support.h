@@ -49,6 +49,18 @@ std::vector<std::string> MakeNonRegularFiles(const std::string& folder);
 // tests take turns. False when there is none.
 bool UsePrivateDisplay(int width, int height);
 
+// Whether a test can have a display of its own, of any size (POSIX, with
+// Xvfb); on Windows the tests take turns on the one desktop, whose size is
+// fixed.
+extern const bool kPrivateDisplays;
+
+// A private Xvfb display of the given size; "" when it cannot be started
+// (always on Windows).
+std::string StartPrivateDisplay(int width, int height);
+
+// Stops the private display started last.
+void StopPrivateDisplay();
+
 // The colour the display shows at (x, y), y from the top, as 0xRRGGBB;
 // 0xDEAD when it cannot be read.
 unsigned long ShownPixel(int x, int y);
@@ -72,12 +84,6 @@ DemoProcess StartDemoBinary(const std::vector<std::string>& environment = {},
 // Waits for the demo (or a child from StartChild) to end; status as in
 // ChildResult, -1 on timeout (the process is then killed).
 ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds);
-
-// A private Xvfb display of the given size; "" when it cannot be started.
-std::string StartPrivateDisplay(int width, int height);
-
-// Stops the private display started last.
-void StopPrivateDisplay();
 
 // Replaces the tick count with a fake one holding `ticks`; the demo's start
 // tick becomes 0, so the demo time reads `ticks`. Counts each read.

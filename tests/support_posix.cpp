@@ -124,6 +124,8 @@ ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds) {
     return result;
 }
 
+const bool kPrivateDisplays = true;
+
 static int s_displayPid = -1;
 
 std::string StartPrivateDisplay(int width, int height) {

@@ -37,6 +37,14 @@ std::vector<std::string> MakeNonRegularFiles(const std::string& folder) {
     return {folder + "/folder", folder + "/nul.mp3"};
 }
 
+const bool kPrivateDisplays = false;
+
+std::string StartPrivateDisplay(int, int) {
+    return "";
+}
+
+void StopPrivateDisplay() {}
+
 bool UsePrivateDisplay(int, int) {
     return true;
 }

@@ -47,6 +47,6 @@ void TickDemo() {
         DrawPictureScene(8);
     if (Within(t, 70000, 80000))
         DrawPictureScene(9);
-    if (Within(t, 80000, 90000))
+    if (Within(t, 80000, kScriptEndTime))
         DrawPictureScene(4);
 }

@@ -39,6 +39,11 @@ void EnterFullscreenMode();
 // main loop.
 void WindowProc(const SDL_Event& event);
 
+// Lets the screensaver and display sleep come again, which the window
+// system holds off while the demo's window is up; called by the main loop
+// once the script is over.
+void AllowScreenSaver();
+
 // Shows the mouse cursor again after the full-screen run; called by
 // ShutdownDemo.
 void ShowMouseCursor();
