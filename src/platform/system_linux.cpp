@@ -1,8 +1,10 @@
-// The Linux side of the system services: the monotonic clock and opening
-// data files.
+// The Linux side of the system services: the monotonic clock, opening data
+// files and the main loop's rest.
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "platform/ticks.h"
 
+#include <SDL.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -18,7 +20,8 @@ uint32_t ReadSystemMilliseconds() {
 }
 
 // Opens a regular file, refusing FIFOs and devices before any read could
-// wait on them; called by the picture loader and the music stream.
+// wait on them; others may write or delete it meanwhile, as always on
+// Linux. Called by the picture loader and the music stream.
 std::FILE* OpenDataFile(const char* path) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -33,4 +36,10 @@ std::FILE* OpenDataFile(const char* path) {
     if (!file)
         close(fd);
     return file;
+}
+
+// Rests until an event is queued or the time is up; SDL waits on the X
+// connection itself, to the millisecond. Called by the main loop.
+void WaitForMessage(int milliseconds) {
+    SDL_WaitEventTimeout(nullptr, milliseconds);
 }

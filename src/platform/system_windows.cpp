@@ -1,12 +1,15 @@
 // The Windows side of the system services: the performance counter as a
-// millisecond clock and opening data files.
+// millisecond clock, opening data files and the main loop's rest.
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "platform/ticks.h"
 
+#include <SDL.h>
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 
 // Reads the performance counter in milliseconds, truncated to 32 bits;
 // called by ReadTickCount.
@@ -24,11 +27,20 @@ uint32_t ReadSystemMilliseconds() {
 }
 
 // Opens a regular file on a disk, refusing folders, pipes and devices
-// (CON, NUL, COM1 ...) before any read could wait on them; called by the
-// picture loader and the music stream.
+// (CON, NUL, COM1 ...) before any read could wait on them. Its path is
+// UTF-8, as SDL gives the program's folder, whatever the system's code
+// page; others may go on reading, writing, renaming or deleting it, as the
+// C library's fopen allows. Called by the picture loader and the music
+// stream.
 std::FILE* OpenDataFile(const char* path) {
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (length <= 0)
+        return nullptr;
+    std::wstring widePath(size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &widePath[0], length);
+    HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
@@ -46,4 +58,16 @@ std::FILE* OpenDataFile(const char* path) {
     if (!file)
         _close(fd);
     return file;
+}
+
+// Rests until a message arrives or `milliseconds` pass. SDL 2.26's own wait
+// sleeps on a SetTimer timer here, which fires no sooner than 10 ms, so the
+// rest waits on the thread's message queue itself, to the 1 ms timer
+// resolution asked for at start-up; the next poll takes what came. Called
+// by the main loop.
+void WaitForMessage(int milliseconds) {
+    SDL_PumpEvents();
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
+        return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, DWORD(milliseconds), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
