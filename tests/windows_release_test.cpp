@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -192,6 +193,82 @@ TEST_F(WindowsReleaseFiles, ProgramsAreWindowProgramsOfTheReleasesWordSize) {
     // A window program: Windows opens no console beside it.
     EXPECT_NE(ObjectDump("-p", release + "/movra.exe").find("Subsystem\t\t00000002\t(Windows GUI)"),
               std::string::npos);
+}
+
+// The resources of a Windows program, read from its file through the PE
+// headers and the resource directory: for each type ID, the data of each
+// entry (of every name and language).
+std::map<uint32_t, std::vector<std::string>> ReadResources(const std::string& path) {
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    const auto u16 = [&](size_t at) {
+        return at + 2 <= file.size() ? uint32_t(file[at] | file[at + 1] << 8) : 0u;
+    };
+    const auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    std::map<uint32_t, std::vector<std::string>> resources;
+    const size_t pe = u32(0x3c), optional = pe + 24;
+    if (u32(pe) != 0x4550) // "PE\0\0"
+        return resources;
+    // The resource table is the third data directory, after 96 bytes of
+    // PE32's optional header or 112 of PE32+'s.
+    const uint32_t tableAddress = u32(optional + (u16(optional) == 0x20b ? 112 : 96) + 16);
+    // Where an address of the loaded program lies in the file; 0 outside every section.
+    const auto fileOffset = [&](uint32_t address) -> size_t {
+        const size_t sections = optional + u16(pe + 20);
+        for (size_t i = 0; i < u16(pe + 6); ++i) {
+            const size_t header = sections + i * 40;
+            const uint32_t start = u32(header + 12), size = u32(header + 16);
+            if (address >= start && address < start + size)
+                return u32(header + 20) + (address - start);
+        }
+        return 0;
+    };
+    const size_t table = fileOffset(tableAddress);
+    // Each level is a directory of entries: types, then names, then languages.
+    const auto entries = [&](size_t directory) {
+        std::vector<std::pair<uint32_t, uint32_t>> list;
+        const size_t count = u16(table + directory + 12) + u16(table + directory + 14);
+        for (size_t i = 0; i < count && table; ++i)
+            list.push_back({u32(table + directory + 16 + i * 8),
+                            u32(table + directory + 20 + i * 8) & 0x7fffffff});
+        return list;
+    };
+    for (const auto& [type, names] : entries(0))
+        for (const auto& name : entries(names))
+            for (const auto& language : entries(name.second)) {
+                const size_t data = fileOffset(u32(table + language.second));
+                const size_t size = u32(table + language.second + 4);
+                if (data && data + size <= file.size())
+                    resources[type].push_back(
+                        std::string(file.begin() + data, file.begin() + data + size));
+            }
+    return resources;
+}
+
+TEST_F(WindowsReleaseFiles, ProgramHoldsItsIconVersionAndManifest) {
+    std::map<uint32_t, std::vector<std::string>> resources = ReadResources(release + "/movra.exe");
+    // One icon group (type 14) with every size from 16 to 256 (0 is 256).
+    ASSERT_EQ(resources[14].size(), 1u);
+    const std::string& group = resources[14][0];
+    std::set<int> sides;
+    for (size_t at = 6; at + 14 <= group.size(); at += 14)
+        sides.insert(uint8_t(group[at]) ? uint8_t(group[at]) : 256);
+    EXPECT_EQ(sides, (std::set<int>{16, 24, 32, 48, 64, 128, 256}));
+    EXPECT_EQ(resources[3].size(), sides.size()) << "an icon image (type 3) for each size";
+    // The version (type 16) names the product, in UTF-16.
+    ASSERT_EQ(resources[16].size(), 1u);
+    std::string wide;
+    for (char c : std::string("Movra first demo"))
+        wide += std::string{c, '\0'};
+    EXPECT_NE(resources[16][0].find(wide), std::string::npos);
+    // The manifest (type 24): no elevation, the display's own pixels at any
+    // scaling, and Windows 7 to 11 known.
+    ASSERT_EQ(resources[24].size(), 1u);
+    const std::string& manifest = resources[24][0];
+    for (const char* part :
+         {"level=\"asInvoker\"", ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>",
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
 }
 
 TEST_F(WindowsReleaseFiles, EveryImportedDllIsInTheZipOrPartOfWindows) {
