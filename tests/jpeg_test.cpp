@@ -200,6 +200,19 @@ TEST_F(JpegLoaderTest, FatalErrorsComeBackWithLibjpegsMessageAndNothingLeftOpen)
     FreeJpegImage(image);
 }
 
+TEST_F(JpegLoaderTest, PictureHeldOpenForWritingStillLoads) {
+    // An editor or a sync tool working on the picture lets others read it;
+    // the loader asks for no more than that.
+    std::string path = Write("held", QuarteredPicture(16, 16));
+    const intptr_t writer = OpenAsWriter(path);
+    ASSERT_NE(writer, -1);
+    Image* image = LoadJpegImage(path.c_str());
+    CloseWriter(writer);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->width, 16);
+    FreeJpegImage(image);
+}
+
 TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
 #ifdef MOVRA_SANITIZED
     GTEST_SKIP() << "AddressSanitizer's shadow memory cannot live in a limited address space";

@@ -43,6 +43,13 @@ void SetEnvironment(const std::string& name, const std::string& value);
 // (POSIX) or a device (Windows); returns them.
 std::vector<std::string> MakeNonRegularFiles(const std::string& folder);
 
+// Opens `path` for writing as an editor or a sync tool does while it works
+// on a file, letting others read it but not write it (on Windows the share
+// mode says so; POSIX has no such modes). A handle for CloseWriter; -1 when
+// the file can't be opened.
+intptr_t OpenAsWriter(const std::string& path);
+void CloseWriter(intptr_t writer);
+
 // Points this process's windows at a display for the tests: a private Xvfb
 // display of the given size (POSIX), so that tests running side by side
 // don't cover each other's windows; the one desktop (Windows), where the

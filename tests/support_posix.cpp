@@ -124,6 +124,14 @@ ChildResult WaitForDemo(const DemoProcess& demo, double timeoutSeconds) {
     return result;
 }
 
+intptr_t OpenAsWriter(const std::string& path) {
+    return open(path.c_str(), O_WRONLY);
+}
+
+void CloseWriter(intptr_t writer) {
+    close(int(writer));
+}
+
 const bool kPrivateDisplays = true;
 
 static int s_displayPid = -1;

@@ -37,6 +37,16 @@ std::vector<std::string> MakeNonRegularFiles(const std::string& folder) {
     return {folder + "/folder", folder + "/nul.mp3"};
 }
 
+intptr_t OpenAsWriter(const std::string& path) {
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? -1 : intptr_t(handle);
+}
+
+void CloseWriter(intptr_t writer) {
+    CloseHandle(HANDLE(writer));
+}
+
 const bool kPrivateDisplays = false;
 
 std::string StartPrivateDisplay(int, int) {

@@ -53,13 +53,15 @@ class WindowsRelease : public testing::Test {
         if (display)
             XCloseDisplay(display);
     }
-    // Starts movra.exe under Wine from `folder` with extra environment
-    // entries, through the loader named, never Debian's `wine` script: that
-    // picks the 32-bit loader whenever it is installed.
-    DemoProcess StartRelease(const std::string& folder, std::vector<std::string> environment) {
+    // Starts `program` (movra.exe of the folder) under Wine from `folder`
+    // with extra environment entries, through the loader named, never
+    // Debian's `wine` script: that picks the 32-bit loader whenever it is
+    // installed.
+    DemoProcess StartRelease(const std::string& folder, std::vector<std::string> environment,
+                             const std::string& program = "movra.exe") {
         environment.insert(environment.end(),
                            {"MOVRA_NO_DIALOGS=1", "WINEDEBUG=-all", "WINELOADER=" + loader});
-        return StartProgram(loader, {"movra.exe"}, environment, folder);
+        return StartProgram(loader, {program}, environment, folder);
     }
     // Presses Escape on the display, as a person would.
     void PressEscape() {
@@ -112,16 +114,43 @@ TEST_F(WindowsRelease, PlaysTheScriptAndTheMusicFileAndEndsOnEscape) {
     RemoveFolder(dir);
 }
 
-TEST_F(WindowsRelease, MissingPictureShowsTheMessageAndEndsWithStatusOne) {
-    const std::string dir = MakeTemporaryFolder();
-    fs::copy(release, dir, fs::copy_options::recursive);
-    fs::remove(dir + "/data/pic/skuta.jpg");
-    DemoProcess demo = StartRelease(dir, {"SDL_AUDIODRIVER=dummy"});
-    ChildResult result = WaitForDemo(demo, 60);
-    EXPECT_EQ(result.status, 1) << result.errors;
-    EXPECT_NE(result.errors.find("Error: Unable to load JPG File!"), std::string::npos)
-        << result.errors;
-    RemoveFolder(dir);
+// A missing picture ends start-up with the demo's message, a damaged one
+// with libjpeg's and the picture's path; both with status 1.
+TEST_F(WindowsRelease, MissingOrDamagedPictureShowsItsMessageAndEndsWithStatusOne) {
+    const struct {
+        bool damaged;
+        const char* message;
+    } cases[] = {
+        {false, "Error: Unable to load JPG File!"},
+        {true, "Error: Not a JPEG file: starts with 0x47 0x49: data/pic/skuta.jpg"},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = MakeTemporaryFolder();
+        fs::copy(release, dir, fs::copy_options::recursive);
+        const std::string picture = dir + "/data/pic/skuta.jpg";
+        if (c.damaged)
+            WriteFileBytes(picture, {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
+        else
+            fs::remove(picture);
+        DemoProcess demo = StartRelease(dir, {"SDL_AUDIODRIVER=dummy"});
+        ChildResult result = WaitForDemo(demo, 60);
+        EXPECT_EQ(result.status, 1) << result.errors;
+        EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+        RemoveFolder(dir);
+    }
+}
+
+// Started from another folder, as by a shortcut whose "Start in" is
+// elsewhere, the demo finds its data beside the program.
+TEST_F(WindowsRelease, StartedFromAnotherFolderPlaysItsFirstPicture) {
+    const std::string elsewhere = MakeTemporaryFolder();
+    DemoProcess demo = StartRelease(elsewhere, {"SDL_AUDIODRIVER=dummy"}, release + "/movra.exe");
+    ASSERT_NE(WaitForDemoWindow(display, 60), 0u) << WaitForDemo(demo, 1).errors;
+    EXPECT_TRUE(WaitForFirstPicture(display));
+    PressEscape();
+    ChildResult result = WaitForDemo(demo, 30);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    RemoveFolder(elsewhere);
 }
 
 class WindowsReleaseFiles : public testing::Test {
