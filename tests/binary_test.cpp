@@ -41,8 +41,7 @@ class DemoBinary : public testing::Test {
     DemoProcess StartDemo(std::vector<std::string> environment = {},
                           const std::string& workDir = MOVRA_SOURCE_DIR, bool dialogs = false) {
         environment.insert(environment.end(), {"DISPLAY=" + displayName, "SDL_AUDIODRIVER=dummy"});
-        if (!dialogs)
-            environment.push_back("MOVRA_NO_DIALOGS=1");
+        environment.push_back(dialogs ? "MOVRA_NO_DIALOGS" : "MOVRA_NO_DIALOGS=1");
         DemoProcess demo = StartDemoBinary(environment, workDir);
         window = WaitForDemoWindow(display);
         return demo;

@@ -79,7 +79,8 @@ unsigned long ShownPixel(int x, int y);
 DemoProcess StartChild(const std::function<int()>& body);
 
 // Starts the program at `path` with arguments and extra environment entries
-// ("NAME=value"), from the repository root (or `workDir`).
+// ("NAME=value", or "NAME" to leave NAME out), from the repository root (or
+// `workDir`).
 DemoProcess StartProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment = {},
                          const std::string& workDir = MOVRA_SOURCE_DIR);

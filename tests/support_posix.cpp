@@ -102,7 +102,10 @@ DemoProcess StartProgram(const std::string& path, const std::vector<std::string>
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
         for (const std::string& entry : environment)
-            putenv(const_cast<char*>(entry.c_str()));
+            if (entry.find('=') == std::string::npos)
+                unsetenv(entry.c_str());
+            else
+                putenv(const_cast<char*>(entry.c_str()));
         if (chdir(workDir.c_str()) != 0)
             std::_Exit(126);
         execv(path.c_str(), argv.data());
