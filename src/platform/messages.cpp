@@ -5,16 +5,13 @@
 
 #include <SDL.h>
 #include <cstdio>
-#include <cstdlib>
 
-// Reports an error on standard error and in a modal box; called by start-up
+// Reports an error on standard error and to the user; called by start-up
 // checks and the picture loader.
 void ShowErrorMessage(SDL_Window* owner, const char* text) {
     std::fprintf(stderr, "Error: %s\n", text);
     std::fflush(stderr);
-    if (std::getenv("MOVRA_NO_DIALOGS"))
-        return;
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, owner);
+    ShowErrorBox(owner, text);
 }
 
 // The event type of the demo's own quits, which carry their exit status in

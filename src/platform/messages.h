@@ -4,9 +4,8 @@
 
 struct SDL_Window;
 
-// Writes "Error: <text>" to standard error, then shows a modal box captioned
-// "Error" over `owner` (may be null) unless MOVRA_NO_DIALOGS is set. Called
-// by the window, the renderer and the picture loader.
+// Writes "Error: <text>" to standard error, then shows it to the user
+// (ShowErrorBox). Called by the window, the renderer and the picture loader.
 void ShowErrorMessage(SDL_Window* owner, const char* text);
 
 // Queues a quit carrying `exitStatus` that the main loop takes before its

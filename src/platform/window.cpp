@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 #include <cstdio>
+#include <cstdlib>
 
 SDL_Window* g_window;
 
@@ -149,6 +150,14 @@ void WindowProc(const SDL_Event& event) {
     default:
         break;
     }
+}
+
+// Shows a modal error box unless automated runs asked for none; called by
+// ShowErrorMessage.
+void ShowErrorBox(SDL_Window* owner, const char* text) {
+    if (std::getenv("MOVRA_NO_DIALOGS"))
+        return;
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, owner);
 }
 
 // Shows the cursor hidden by CreateMainWindow; called by ShutdownDemo.

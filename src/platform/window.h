@@ -39,6 +39,11 @@ void EnterFullscreenMode();
 // main loop.
 void WindowProc(const SDL_Event& event);
 
+// Shows `text` to the user: on the desktop a modal box captioned "Error"
+// over `owner` (may be null) unless MOVRA_NO_DIALOGS is set, in the browser
+// the page's message. Called by ShowErrorMessage.
+void ShowErrorBox(SDL_Window* owner, const char* text);
+
 // Shows the mouse cursor again after the full-screen run; called by
 // ShutdownDemo.
 void ShowMouseCursor();
