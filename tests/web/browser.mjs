@@ -75,13 +75,15 @@ export async function launchChromium(width, height) {
 }
 
 // Put into the page before its scripts, as window.movraWatch: every audio
-// buffer the page's script processors fill, the WebGL errors left at the
+// buffer the page's script processors fill and when the first with sound
+// was filled, the WebGL errors left at the
 // end of each animation frame, how many frames the canvas showed and when
 // the first ten came (the demo shows each through one drawArrays), and when
 // the first click came.
 function watchPage() {
   const watch = window.movraWatch = {
-    contexts: 0, rate: 0, left: [], right: [], glErrors: [], shown: [], shownCount: 0, clickAt: null,
+    contexts: 0, rate: 0, left: [], right: [], firstSoundAt: null, glErrors: [], shown: [],
+    shownCount: 0, clickAt: null,
   };
   const Base = window.AudioContext;
   window.AudioContext = class extends Base {
@@ -101,8 +103,11 @@ function watchPage() {
       set: (handler) => onProcess.set.call(node, handler && function (event) {
         handler.call(this, event);
         const out = event.outputBuffer;
-        watch.left.push(out.getChannelData(0).slice());
+        const left = out.getChannelData(0).slice();
+        watch.left.push(left);
         watch.right.push(out.getChannelData(Math.min(1, out.numberOfChannels - 1)).slice());
+        if (watch.firstSoundAt === null && left.some((sample) => sample !== 0))
+          watch.firstSoundAt = performance.now();
       }),
     });
     return node;
