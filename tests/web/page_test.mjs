@@ -107,7 +107,7 @@ function expectMusic(played, rate, startedAfterClick) {
   const whole = correlation(best, length);
   check(length > rate * 80 && whole >= 0.98,
         `the music played matches the file from its start over ${(length / rate).toFixed(1)} s: ` +
-        `correlation ${whole.toFixed(4)}, ${best} samples off`);
+        `correlation ${whole.toFixed(4)}, ${best} samples off, at ${rate} Hz`);
 }
 
 // The whole script, from the start prompt on.
