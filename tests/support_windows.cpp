@@ -1,23 +1,12 @@
-// The Windows side of the tests' helpers: bodies run in this process (ctest
-// runs each test as a process of its own), the desktop as the display, the
-// environment, devices and screen reads through GDI.
+// The Windows side of the tests' helpers (bodies run in this process:
+// support_in_process.cpp): the desktop as the display, the environment,
+// devices and screen reads through GDI.
 #include "support.h"
-
-#include "files.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
-
-ChildResult RunInChild(const std::function<int()>& body, double) {
-    ChildResult result;
-    result.errors = CaptureStderr([&] { result.status = body(); });
-    return result;
-}
-
-// A 32-bit program's address space is its limit already.
-void LimitAddressSpace(size_t) {}
 
 void SetEnvironment(const std::string& name, const std::string& value) {
     _putenv_s(name.c_str(), value.c_str());

@@ -40,29 +40,9 @@ void SetDrawSwitch(DrawSwitch which, bool on) {
     }
 }
 
-// Blends one to one; called by the sprite and cube scenes.
-void UseAdditiveBlending() {
-    glBlendFunc(GL_ONE, GL_ONE);
-}
-
-// Clears colour and depth; called by the scenes.
-void ClearFrame() {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-}
-
-// Sets the clear colour; called by the picture scene and the warm-up.
-void SetClearColour(float red, float green, float blue, float alpha) {
-    glClearColor(red, green, blue, alpha);
-}
-
 // Sets the current colour; called by the scenes.
 void SetDrawColour(float red, float green, float blue, float alpha) {
     glColor4f(red, green, blue, alpha);
-}
-
-// Binds a picture texture; called by the scenes.
-void BindPicture(uint32_t texture) {
-    glBindTexture(GL_TEXTURE_2D, texture);
 }
 
 // Draws quads in immediate mode; called by the scenes.
@@ -73,11 +53,6 @@ void DrawQuads(const QuadVertex* corners, int count) {
         glVertex3f(corners[i].x, corners[i].y, corners[i].z);
     }
     glEnd();
-}
-
-// Sets the viewport; called by SetProjection.
-void SetViewport(int width, int height) {
-    glViewport(0, 0, width, height);
 }
 
 // Loads GLU's perspective and an identity model-view; called by SetProjection.
@@ -166,11 +141,4 @@ uint32_t CreatePictureTexture(const uint8_t* pixels, int width, int height, int 
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     return texture;
-}
-
-// Asks the GL for its largest texture; called by LoadTexture.
-int MaxTextureSide() {
-    GLint side = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
-    return side;
 }

@@ -1,7 +1,8 @@
 // How the scenes draw. Each scene says once what it draws through these few
 // steps of fixed-function drawing; each system's drawing path carries them
 // out: OpenGL 1.1 on the desktop (drawing.cpp), WebGL 1 with shaders and
-// matrices worked out here in the browser (drawing_web.cpp). The steps keep
+// matrices worked out here in the browser (drawing_web.cpp); the steps that
+// are the same call in both are in drawing_shared.cpp. The steps keep
 // OpenGL 1.1's meaning: switches stay as set until changed, quads take the
 // colour, picture and matrices current when they are drawn, blending and
 // the depth test work on the virtual screen's colour and depth.

@@ -155,32 +155,12 @@ void SetDrawSwitch(DrawSwitch which, bool on) {
     on ? glEnable(capability) : glDisable(capability);
 }
 
-// Blends one to one; called by the sprite and cube scenes.
-void UseAdditiveBlending() {
-    glBlendFunc(GL_ONE, GL_ONE);
-}
-
-// Clears colour and depth; called by the scenes.
-void ClearFrame() {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-}
-
-// Sets the clear colour; called by the picture scene and the warm-up.
-void SetClearColour(float red, float green, float blue, float alpha) {
-    glClearColor(red, green, blue, alpha);
-}
-
 // Keeps the colour, each channel held to 0 to 1 as OpenGL 1.1 holds it;
 // called by the scenes.
 void SetDrawColour(float red, float green, float blue, float alpha) {
     const float colour[4] = {red, green, blue, alpha};
     for (int i = 0; i < 4; ++i)
         s_state.colour[i] = std::min(1.0f, std::max(0.0f, colour[i]));
-}
-
-// Binds a picture texture; called by the scenes.
-void BindPicture(uint32_t texture) {
-    glBindTexture(GL_TEXTURE_2D, texture);
 }
 
 // Multiplies a by b (a then applied after b), as OpenGL's matrix calls do;
@@ -222,11 +202,6 @@ void DrawQuads(const QuadVertex* corners, int count) {
                           reinterpret_cast<const void*>(offsetof(QuadVertex, x)));
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, s_indexBuffer);
     glDrawElements(GL_TRIANGLES, count / 4 * 6, GL_UNSIGNED_SHORT, nullptr);
-}
-
-// Sets the viewport; called by SetProjection.
-void SetViewport(int width, int height) {
-    glViewport(0, 0, width, height);
 }
 
 // Loads the perspective GLU's gluPerspective makes (worked out in double
@@ -357,11 +332,4 @@ uint32_t CreatePictureTexture(const uint8_t* pixels, int width, int height, int 
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     return texture;
-}
-
-// Asks WebGL for its largest texture; called by LoadTexture.
-int MaxTextureSide() {
-    GLint side = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &side);
-    return side;
 }

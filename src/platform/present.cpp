@@ -1,6 +1,8 @@
-// The present, and where the virtual screen lands in the window: the same
-// on every system.
+// The present, where the virtual screen lands in the window, and reading it
+// back: the same on every system.
 #include "platform/screen.h"
+
+#include <SDL_opengl.h>
 
 static void (*s_presentHook)();
 static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
@@ -40,4 +42,16 @@ bool TakeFinishedFrame() {
 // tests and benchmarks.
 void SetPresentHook(void (*hook)()) {
     s_presentHook = hook;
+}
+
+// Waits for the drawing; called by offline rendering.
+void FinishScreenDrawing() {
+    glFinish();
+}
+
+// Reads back the virtual screen; called by offline rendering, tests and
+// benchmarks.
+void ReadVirtualScreen(uint8_t* rgba) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
 }

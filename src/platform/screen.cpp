@@ -164,15 +164,3 @@ void ShowFrameInWindow() {
 int FramesShown() {
     return s_framesShown;
 }
-
-// Waits for the drawing; called by offline rendering.
-void FinishScreenDrawing() {
-    glFinish();
-}
-
-// Reads back the virtual screen; called by offline rendering, tests and
-// benchmarks.
-void ReadVirtualScreen(uint8_t* rgba) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-}

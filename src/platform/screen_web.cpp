@@ -161,14 +161,3 @@ void ShowFrameAgainIfResized() {
 int FramesShown() {
     return s_framesShown;
 }
-
-// Waits for the drawing; called before reading a frame back.
-void FinishScreenDrawing() {
-    glFinish();
-}
-
-// Reads back the virtual screen; called by tests.
-void ReadVirtualScreen(uint8_t* rgba) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-}
