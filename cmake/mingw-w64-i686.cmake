@@ -1,33 +1,9 @@
-# Cross-builds for 32-bit Windows with Debian's MinGW-w64 i686 toolchain,
-# posix thread model (package g++-mingw-w64-i686-posix). tools/build-deps
-# builds the libraries with it, and the demo's Windows build uses it too:
+# Cross-builds for 32-bit Windows (PE32, i386) with Debian's MinGW-w64 i686
+# toolchain, posix thread model (package g++-mingw-w64-i686-posix).
+# tools/build-deps win32 builds the libraries with it, and the demo's
+# 32-bit Windows build uses it too:
 #   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-#         -DMOVRA_DEPS_PREFIX="$(tools/build-deps windows)" ...
-set(CMAKE_SYSTEM_NAME Windows)
+#         -DMOVRA_DEPS_PREFIX="$(tools/build-deps win32)" ...
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-# Libraries, headers and packages come from the toolchain's own tree and
-# from the prefix of libraries built for Windows, never from the host.
-set(MOVRA_DEPS_PREFIX "" CACHE PATH "Prefix of the libraries built by tools/build-deps windows")
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MOVRA_DEPS_PREFIX)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(ENV{PKG_CONFIG_LIBDIR} /usr/i686-w64-mingw32/lib/pkgconfig)
-if(MOVRA_DEPS_PREFIX)
-  list(APPEND CMAKE_FIND_ROOT_PATH "${MOVRA_DEPS_PREFIX}")
-  list(APPEND CMAKE_PREFIX_PATH "${MOVRA_DEPS_PREFIX}")
-  set(ENV{PKG_CONFIG_LIBDIR} "${MOVRA_DEPS_PREFIX}/lib/pkgconfig:$ENV{PKG_CONFIG_LIBDIR}")
-endif()
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Programs link the compiler's runtime (libgcc, libstdc++, winpthread)
-# statically, so they need no DLL of the toolchain; a DLL such as mpg123's
-# is still linked through its import library, named by its full path.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(MOVRA_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

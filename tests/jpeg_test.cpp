@@ -209,7 +209,8 @@ TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
     std::string path = folder_ + "/huge.jpg";
     WriteFileBytes(path, bytes);
     ChildResult child = RunInChild([&] {
-        LimitAddressSpace(size_t(1) << 30);
+        if (!LimitAddressSpace(size_t(1) << 30))
+            return 4;
         JpegOutcome outcome = JpegOutcome::kLoaded;
         JpegLimits beyondTheDemos;
         beyondTheDemos.maxSide = 65500;
@@ -218,6 +219,8 @@ TEST_F(JpegLoaderTest, PictureTooBigForMemoryIsAFailureNotAnExit) {
             return 2;
         return outcome == JpegOutcome::kBadData ? 0 : 3;
     });
+    if (child.status == 4)
+        GTEST_SKIP() << "this process's address space can't be limited";
     EXPECT_EQ(child.status, 0);
     EXPECT_NE(child.errors.find("Insufficient memory (case"), std::string::npos) << child.errors;
 }

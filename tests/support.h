@@ -30,9 +30,10 @@ struct DemoProcess {
 // standard error captured: a body that ends the process ends the test.
 ChildResult RunInChild(const std::function<int()>& body, double timeoutSeconds = 60);
 
-// Limits this process's address space to `bytes`; on Windows, where the
-// demo is a 32-bit program, its own 2 GiB is the limit.
-void LimitAddressSpace(size_t bytes);
+// Limits this process's address space to `bytes` (POSIX). Windows has no
+// limit that Wine enforces: there a 32-bit program's own 2 GiB stands in,
+// and a 64-bit program gets false.
+bool LimitAddressSpace(size_t bytes);
 
 // Sets an environment variable of this process, seen by getenv and SDL.
 void SetEnvironment(const std::string& name, const std::string& value);

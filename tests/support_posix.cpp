@@ -159,9 +159,9 @@ void StopPrivateDisplay() {
     }
 }
 
-void LimitAddressSpace(size_t bytes) {
+bool LimitAddressSpace(size_t bytes) {
     rlimit limit = {bytes, bytes};
-    setrlimit(RLIMIT_AS, &limit);
+    return setrlimit(RLIMIT_AS, &limit) == 0;
 }
 
 void SetEnvironment(const std::string& name, const std::string& value) {

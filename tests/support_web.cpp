@@ -4,6 +4,12 @@
 
 #include <cstdlib>
 
+// A wasm program's memory grows to 2 GiB at most, as a 32-bit program's
+// address space: a limit within a few times `bytes` already.
+bool LimitAddressSpace(size_t bytes) {
+    return (size_t(2) << 30) / 4 < bytes;
+}
+
 void SetEnvironment(const std::string& name, const std::string& value) {
     setenv(name.c_str(), value.c_str(), 1);
 }

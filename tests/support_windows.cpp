@@ -5,8 +5,19 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+
+bool LimitAddressSpace(size_t bytes) {
+    // Wine enforces no job memory limit, and reserving a 64-bit address
+    // space makes Wine's page table outgrow the machine: only a 32-bit
+    // program's own 2 GiB, within a few times `bytes`, will do.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const uintptr_t space = uintptr_t(system.lpMaximumApplicationAddress);
+    return space / 4 < bytes;
+}
 
 void SetEnvironment(const std::string& name, const std::string& value) {
     _putenv_s(name.c_str(), value.c_str());

@@ -1,9 +1,12 @@
-// The Windows release, unzipped, played under Wine on the test display: it
-// follows the script, plays the music file from its start, ends on Escape
-// with status 0 and on a missing picture with status 1, and imports no DLL
-// that is neither in the zip nor part of Windows. The tests run when
-// MOVRA_WINDOWS_RELEASE names the unzipped release (./test windows sets it,
-// with WINEPREFIX) and are left out of the ordinary run.
+// The Windows releases, unzipped. WindowsReleaseFiles checks one without
+// running it: a window program for its word size, every DLL it imports in
+// the zip or part of Windows, the data, the README and the licences.
+// WindowsRelease plays it under Wine on the test display: it follows the
+// script, plays the music file from its start, ends on Escape with status 0
+// and on a missing picture with status 1. They run when
+// MOVRA_WINDOWS_RELEASE names the unzipped release, and the played ones
+// when MOVRA_WINE_LOADER names the Wine loader for its word size (./test
+// windows sets both, with WINEPREFIX); the ordinary run leaves them out.
 #include "audio_checks.h"
 #include "files.h"
 #include "mp3_files.h"
@@ -26,13 +29,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The unzipped release that MOVRA_WINDOWS_RELEASE names; empty when none.
+std::string ReleaseFolder() {
+    const char* folder = std::getenv("MOVRA_WINDOWS_RELEASE");
+    return folder ? folder : "";
+}
+
 class WindowsRelease : public testing::Test {
   protected:
     void SetUp() override {
-        const char* folder = std::getenv("MOVRA_WINDOWS_RELEASE");
-        if (!folder)
-            GTEST_SKIP() << "MOVRA_WINDOWS_RELEASE names no unzipped Windows release";
-        release = folder;
+        release = ReleaseFolder();
+        const char* wine = std::getenv("MOVRA_WINE_LOADER");
+        if (release.empty() || !wine)
+            GTEST_SKIP() << "MOVRA_WINDOWS_RELEASE and MOVRA_WINE_LOADER name no release to play";
+        loader = wine;
         // The display Wine's prefix was started on: a new one would make Wine
         // set itself up again for half a minute.
         display = OpenScreenshotDisplay(nullptr);
@@ -42,10 +52,13 @@ class WindowsRelease : public testing::Test {
         if (display)
             XCloseDisplay(display);
     }
-    // Starts movra.exe under Wine from `folder` with extra environment entries.
+    // Starts movra.exe under Wine from `folder` with extra environment
+    // entries, through the loader named, never Debian's `wine` script: that
+    // picks the 32-bit loader whenever it is installed.
     DemoProcess StartRelease(const std::string& folder, std::vector<std::string> environment) {
-        environment.insert(environment.end(), {"MOVRA_NO_DIALOGS=1", "WINEDEBUG=-all"});
-        return StartProgram("/usr/bin/wine", {"movra.exe"}, environment, folder);
+        environment.insert(environment.end(),
+                           {"MOVRA_NO_DIALOGS=1", "WINEDEBUG=-all", "WINELOADER=" + loader});
+        return StartProgram(loader, {"movra.exe"}, environment, folder);
     }
     // Presses Escape on the display, as a person would.
     void PressEscape() {
@@ -54,7 +67,7 @@ class WindowsRelease : public testing::Test {
         XTestFakeKeyEvent(display, escape, False, 0);
         XSync(display, False);
     }
-    std::string release;
+    std::string release, loader;
     Display* display = nullptr;
 };
 
@@ -110,6 +123,16 @@ TEST_F(WindowsRelease, MissingPictureShowsTheMessageAndEndsWithStatusOne) {
     RemoveFolder(dir);
 }
 
+class WindowsReleaseFiles : public testing::Test {
+  protected:
+    void SetUp() override {
+        release = ReleaseFolder();
+        if (release.empty())
+            GTEST_SKIP() << "MOVRA_WINDOWS_RELEASE names no unzipped Windows release";
+    }
+    std::string release;
+};
+
 // `text` in lower case: Windows compares file names without case.
 std::string LowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -117,42 +140,71 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
+// What binutils' objdump prints with `options` for a Windows program or DLL;
+// it reads both word sizes' formats.
+std::string ObjectDump(const std::string& options, const std::string& path) {
+    std::string text;
+    const std::string command = "objdump " + options + " '" + path + "'";
+    FILE* dump = popen(command.c_str(), "r");
+    if (!dump)
+        return text;
+    char line[512];
+    while (std::fgets(line, sizeof line, dump))
+        text += line;
+    EXPECT_EQ(pclose(dump), 0) << command;
+    return text;
+}
+
 // The DLLs a Windows program or DLL names in its import table, in lower case.
 std::vector<std::string> ImportedDlls(const std::string& path) {
     std::vector<std::string> names;
-    const std::string command = "i686-w64-mingw32-objdump -p '" + path + "'";
-    FILE* dump = popen(command.c_str(), "r");
-    if (!dump)
-        return names;
-    char line[512];
-    while (std::fgets(line, sizeof line, dump)) {
-        std::string text = line;
-        const size_t at = text.find("DLL Name: ");
-        if (at == std::string::npos)
-            continue;
-        std::string name = text.substr(at + 10);
-        name.erase(name.find_last_not_of(" \r\n") + 1);
-        names.push_back(LowerCase(name));
+    const std::string dump = ObjectDump("-p", path);
+    for (size_t at = dump.find("DLL Name: "); at != std::string::npos;
+         at = dump.find("DLL Name: ", at + 1)) {
+        const size_t end = dump.find_first_of(" \r\n", at + 10);
+        names.push_back(LowerCase(dump.substr(at + 10, end - at - 10)));
     }
-    EXPECT_EQ(pclose(dump), 0) << command;
     return names;
 }
 
-TEST_F(WindowsRelease, EveryImportedDllIsInTheZipOrPartOfWindows) {
+// The release's programs: movra.exe and its DLLs.
+std::vector<std::string> Programs(const std::string& release) {
+    std::vector<std::string> programs;
+    for (const fs::directory_entry& entry : fs::directory_iterator(release)) {
+        const std::string name = LowerCase(entry.path().filename().string());
+        if (name == "movra.exe" || entry.path().extension() == ".dll")
+            programs.push_back(entry.path().string());
+    }
+    return programs;
+}
+
+TEST_F(WindowsReleaseFiles, ProgramsAreWindowProgramsOfTheReleasesWordSize) {
+    // movra-win32 holds PE32 files for i386, movra-win64 PE32+ for x86-64.
+    const bool wide = fs::path(release).filename() == "movra-win64";
+    const std::string format = wide ? "file format pei-x86-64" : "file format pei-i386";
+    const std::vector<std::string> programs = Programs(release);
+    ASSERT_EQ(programs.size(), 2u) << "movra.exe and libmpg123-0.dll";
+    for (const std::string& program : programs) {
+        const std::string dump = ObjectDump("-p", program);
+        EXPECT_NE(dump.find(format), std::string::npos) << program << "\n" << dump.substr(0, 200);
+        EXPECT_NE(dump.find(wide ? "\t(PE32+)\n" : "\t(PE32)\n"), std::string::npos) << program;
+    }
+    // A window program: Windows opens no console beside it.
+    EXPECT_NE(ObjectDump("-p", release + "/movra.exe").find("Subsystem\t\t00000002\t(Windows GUI)"),
+              std::string::npos);
+}
+
+TEST_F(WindowsReleaseFiles, EveryImportedDllIsInTheZipOrPartOfWindows) {
     // What every Windows since XP has in its system folder.
     const std::set<std::string> windows = {
         "advapi32.dll", "gdi32.dll",   "glu32.dll",    "imm32.dll",    "kernel32.dll",
         "msvcrt.dll",   "ole32.dll",   "oleaut32.dll", "opengl32.dll", "setupapi.dll",
         "shlwapi.dll",  "shell32.dll", "user32.dll",   "version.dll",  "winmm.dll"};
     std::set<std::string> shipped;
-    std::vector<std::string> programs;
-    for (const fs::directory_entry& entry : fs::directory_iterator(release)) {
-        const std::string name = LowerCase(entry.path().filename().string());
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".dll")
-            shipped.insert(name);
-        if (name.size() > 4 && (name.substr(name.size() - 4) == ".dll" || name == "movra.exe"))
-            programs.push_back(entry.path().string());
-    }
+    const std::vector<std::string> programs = Programs(release);
+    for (const std::string& program : programs)
+        if (fs::path(program).extension() == ".dll")
+            shipped.insert(LowerCase(fs::path(program).filename().string()));
     ASSERT_FALSE(programs.empty());
     for (const std::string& program : programs) {
         const std::vector<std::string> imports = ImportedDlls(program);
@@ -161,9 +213,25 @@ TEST_F(WindowsRelease, EveryImportedDllIsInTheZipOrPartOfWindows) {
             EXPECT_TRUE(shipped.count(dll) || windows.count(dll))
                 << program << " imports " << dll << ", which Windows lacks";
     }
-    // mpg123 is LGPL: it ships as its own DLL, which movra.exe imports,
-    // with its licence beside the others.
+    // mpg123 is LGPL: it ships as its own DLL, which movra.exe imports.
     EXPECT_EQ(shipped.count("libmpg123-0.dll"), 1u);
+}
+
+TEST_F(WindowsReleaseFiles, HoldsTheDataTheReadmeAndTheLicences) {
+    // The repository's pictures and music, byte for byte.
+    const fs::path data = fs::path(MOVRA_SOURCE_DIR) / "data";
+    int files = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(data)) {
+        if (!entry.is_regular_file())
+            continue;
+        ++files;
+        const fs::path shipped = fs::path(release) / fs::relative(entry.path(), data.parent_path());
+        EXPECT_TRUE(fs::is_regular_file(shipped) &&
+                    ReadFileBytes(shipped.string()) == ReadFileBytes(entry.path().string()))
+            << shipped;
+    }
+    EXPECT_EQ(files, 11) << "ten pictures and the music";
+    EXPECT_TRUE(fs::is_regular_file(release + "/README.txt"));
     for (const char* package : {"libjpeg-turbo", "libsdl2", "kissfft", "mpg123"})
         EXPECT_TRUE(fs::is_regular_file(release + "/licences/" + package + ".txt")) << package;
 }

@@ -2,8 +2,9 @@
 //   node tests/web/page_test.mjs SITE script    the whole script after the
 //       click: nothing before it, the recorded frames at their times in a
 //       4:3 letterbox, the last picture staying (and shown again when the
-//       page is resized), the music as played against the file from its
-//       start, and no console or WebGL error
+//       page is resized), full screen on a double-click and on the button,
+//       the music as played against the file from its start, and no
+//       console or WebGL error
 //   node tests/web/page_test.mjs SITE missing   a picture the server lacks:
 //       the page says what the desktop says, in words
 // Exits non-zero on any failure.
@@ -129,6 +130,19 @@ async function playScript(server) {
     check(await evaluate(`movraWatch.context && movraWatch.context.state === "running" &&
                           movraWatch.context.currentTime > 1`), "the page's audio runs after the click");
     await expectScript(page, clickedAt, width, height);
+    // Full screen on a double-click and on the button, and back.
+    const fullscreen = `document.fullscreenElement && document.fullscreenElement.id === "stage"`;
+    await page.mouse.click(400, 240, { clickCount: 2 });
+    await page.waitForFunction(fullscreen, { timeout: 10000 }).catch(() => {});
+    check(await evaluate(fullscreen), "a double-click takes the picture full screen");
+    await page.mouse.click(400, 240, { clickCount: 2 });
+    await page.waitForFunction(`!(${fullscreen})`, { timeout: 10000 }).catch(() => {});
+    check(await evaluate(`!(${fullscreen})`), "another double-click leaves full screen");
+    await page.mouse.move(700, 400);
+    await page.click("#fullscreen");
+    await page.waitForFunction(fullscreen, { timeout: 10000 }).catch(() => {});
+    check(await evaluate(fullscreen), "the button takes the picture full screen");
+    await evaluate("document.exitFullscreen()");
     // The last picture stays in a larger page: twice the size, nearest.
     await page.setViewport({ width: 1280, height: 960 });
     await sleep(1000);
