@@ -43,7 +43,9 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 
 std::string CaptureStderr(const std::function<void()>& body) {
     std::fflush(stderr);
-    std::FILE* capture = std::tmpfile();
+    // A file with a name: Emscripten's dup2 opens the file again by it.
+    const std::string folder = MakeTemporaryFolder();
+    std::FILE* capture = std::fopen((folder + "/stderr").c_str(), "w+b");
     int saved = dup(2);
     dup2(fileno(capture), 2);
     body();
@@ -55,6 +57,7 @@ std::string CaptureStderr(const std::function<void()>& body) {
     for (int c = std::fgetc(capture); c != EOF; c = std::fgetc(capture))
         text += char(c);
     std::fclose(capture);
+    RemoveFolder(folder);
     return text;
 }
 

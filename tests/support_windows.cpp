@@ -1,21 +1,13 @@
-// The Windows side of the tests' helpers: bodies run in this process (ctest
-// runs each test as a process of its own), the desktop as the display, the
-// environment, devices and screen reads through GDI.
+// The Windows side of the tests' helpers (bodies run in this process:
+// support_in_process.cpp): the desktop as the display, the environment,
+// devices and screen reads through GDI.
 #include "support.h"
-
-#include "files.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-
-ChildResult RunInChild(const std::function<int()>& body, double) {
-    ChildResult result;
-    result.errors = CaptureStderr([&] { result.status = body(); });
-    return result;
-}
 
 bool LimitAddressSpace(size_t bytes) {
     // Wine enforces no job memory limit, and reserving a 64-bit address

@@ -6,6 +6,7 @@
 #include "demo/scenes.h"
 #include "demo/timeline.h"
 #include "platform/files.h"
+#include "platform/loop.h"
 #include "platform/messages.h"
 #include "platform/renderer.h"
 #include "platform/screen.h"
@@ -29,6 +30,25 @@ void InitDemo(SDL_Window* window) {
         WarmScenes();
 }
 
+// One turn of the main loop: handles every waiting message, then runs one
+// tick unless a quit came, and shows the tick's last finished frame if it
+// presented one. Called by the main loop.
+static LoopTurn TurnMainLoop(int* exitStatus) {
+    for (MessageKind message; (message = HandleNextMessage(exitStatus)) != MessageKind::kNone;)
+        if (message == MessageKind::kQuit)
+            return LoopTurn::kQuit;
+    TickDemo();
+    if (TakeFinishedFrame()) {
+        ShowFrameInWindow();
+        return LoopTurn::kDrew;
+    }
+    // Once the script is over the last picture stays up, and the screen may
+    // blank or sleep again as the user's settings say.
+    if (g_demoTime >= kScriptEndTime)
+        AllowScreenSaver();
+    return LoopTurn::kIdle;
+}
+
 // Starts the music and runs the loop: every waiting message is handled
 // before the next tick, and a quit ends the loop. A tick that presented
 // shows its last finished frame; one that drew nothing rests until the next
@@ -36,24 +56,7 @@ void InitDemo(SDL_Window* window) {
 int RunDemo() {
     OpenAudioDevice();
     g_musicStream = OpenMusicStream(DataFilePath(kMusicPath).c_str());
-    int exitStatus = 0;
-    for (;;) {
-        const MessageKind message = HandleNextMessage(&exitStatus);
-        if (message == MessageKind::kQuit)
-            break;
-        if (message == MessageKind::kHandled)
-            continue;
-        TickDemo();
-        if (TakeFinishedFrame()) {
-            ShowFrameInWindow();
-            continue;
-        }
-        // Once the script is over the last picture stays up, and the screen
-        // may blank or sleep again as the user's settings say.
-        if (g_demoTime >= kScriptEndTime)
-            AllowScreenSaver();
-        WaitForMessage(1);
-    }
+    const int exitStatus = RunMainLoop(TurnMainLoop);
     ShutdownDemo();
     return exitStatus;
 }

@@ -1,16 +1,12 @@
 // The texture table.
 #include "assets/textures.h"
 
+#include "platform/drawing.h"
 #include "platform/messages.h"
 #include "assets/jpeg.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
 #include <cstdio>
 #include <cstdlib>
-#include <type_traits>
-
-static_assert(std::is_same<uint32_t, GLuint>::value, "texture names are GLuint");
 
 uint32_t g_textures[kTextureCount];
 
@@ -22,14 +18,14 @@ const char* const kPicturePaths[kTextureCount] = {
 
 // GL_MAX_TEXTURE_SIZE, asked with the first picture that has a GL to ask;
 // 0 until then.
-static GLint s_maxTextureSide;
+static int s_maxTextureSide;
 
 // The limits a picture loads under: the demo's own, each side no larger
 // than the GL takes (so the mipmap builder never shrinks a picture to fit),
 // and a quit from outside abandons the load. Called by LoadTexture.
 static JpegLimits PictureLimits() {
     if (s_maxTextureSide <= 0)
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &s_maxTextureSide);
+        s_maxTextureSide = MaxTextureSide();
     JpegLimits limits;
     if (s_maxTextureSide > 0 && uint32_t(s_maxTextureSide) < limits.maxSide)
         limits.maxSide = uint32_t(s_maxTextureSide);
@@ -60,15 +56,6 @@ void LoadTexture(uint32_t* textures, const char* path, int slot) {
         FreeJpegImage(image);
         std::exit(1);
     }
-    GLenum format = components == 3 ? GL_RGB : GL_LUMINANCE;
-    glGenTextures(1, &textures[slot]);
-    glBindTexture(GL_TEXTURE_2D, textures[slot]);
-    // Rows are packed, so any width is read exactly.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    // Row 0, the picture's top, becomes t = 0.
-    gluBuild2DMipmaps(GL_TEXTURE_2D, components, image->width, image->height, format,
-                      GL_UNSIGNED_BYTE, image->pixels);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    textures[slot] = CreatePictureTexture(image->pixels, image->width, image->height, components);
     FreeJpegImage(image);
 }

@@ -2,17 +2,18 @@
 // and the records the audio callback leaves for the spectrum.
 //
 // Threads: the main thread opens streams and asks for spectra; one decoder
-// thread per stream decodes the file's bytes into that stream's ring; SDL's
+// worker per stream (a thread of its own, or steps between the browser's
+// events on the web) decodes the file's bytes into that stream's ring; SDL's
 // audio thread runs the callback, which drains the rings into the device
 // buffer and records what it handed over. Nobody waits on the audio thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 struct mpg123_handle_struct;
+struct Worker;
 
 constexpr int kSampleRate = 44100;    // the device's rate, and every stream's output rate
 constexpr int kChannels = 2;          // stereo, 16-bit signed samples
@@ -27,15 +28,14 @@ enum StreamState : int { kStreamReady, kStreamRequested, kStreamPlaying, kStream
 
 struct MusicStream {
     // The file and its decoder: set up at open, then used by the decoder
-    // thread alone until the stream is closed.
+    // worker alone until the stream is closed.
     std::vector<uint8_t> file;
     size_t fileAt = 0;
     mpg123_handle_struct* decoder = nullptr;
-    std::thread decoderThread;
-    std::atomic<bool> stopDecoding{false};
+    Worker* decoderWorker = nullptr;
     std::atomic<bool> decodedAll{false}; // set after the last ringWritten store
 
-    // Decoded stereo frames: one writer (decoder thread), one reader (callback).
+    // Decoded stereo frames: one writer (decoder worker), one reader (callback).
     // Both counters are absolute frame numbers; frame n sits at n % kRingFrames.
     int16_t ring[kRingFrames * kChannels];
     std::atomic<uint64_t> ringWritten{0};

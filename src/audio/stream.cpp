@@ -1,14 +1,14 @@
 // Music streams: an MP3 file's bytes in memory, a libmpg123 decoder fixed
-// to 44.1 kHz stereo 16-bit, and a decoder thread that keeps the stream's
+// to 44.1 kHz stereo 16-bit, and a decoder worker that keeps the stream's
 // ring about 0.7 s ahead of the device.
 #include "audio/audio.h"
 #include "audio/playback.h"
 #include "platform/files.h"
+#include "platform/worker.h"
 
 #include <mpg123.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -16,7 +16,7 @@
 uint32_t g_musicStream;
 std::atomic<MusicStream*> g_streams[kMaxStreams];
 
-// The decoder sleeps until this many frames are free, then fills the ring.
+// The decoder waits until this many frames are free, then fills the ring.
 constexpr int kDecodeChunkFrames = 4096;
 // Larger files are refused: 128 MiB is about an hour at 320 kbit/s.
 constexpr long kMaxFileBytes = 128L << 20;
@@ -111,32 +111,30 @@ static bool StartDecoder(MusicStream* stream) {
     return OpenDecoder(stream, true);
 }
 
-// Decodes into the ring whenever a chunk of it is free, until the file ends
-// or the stream closes; runs on the stream's decoder thread.
-static void DecodeAhead(MusicStream* stream) {
-    mpg123_handle* decoder = stream->decoder;
+// Decodes into the ring when a chunk of it is free; kDone once the file has
+// ended. One step of the stream's decoder worker.
+static WorkStep DecodeAhead(void* data) {
+    MusicStream* stream = static_cast<MusicStream*>(data);
     uint64_t written = stream->ringWritten.load(std::memory_order_relaxed);
-    while (!stream->stopDecoding.load(std::memory_order_relaxed)) {
-        const uint64_t read = stream->ringRead.load(std::memory_order_acquire);
-        const uint64_t free = kRingFrames - (written - read);
-        if (free < kDecodeChunkFrames) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        const uint64_t at = written % kRingFrames;
-        const uint64_t room = std::min<uint64_t>(free, kRingFrames - at);
-        size_t bytes = 0;
-        const int result =
-            mpg123_read(decoder, stream->ring + at * kChannels, room * kFrameBytes, &bytes);
-        written += bytes / kFrameBytes;
-        stream->ringWritten.store(written, std::memory_order_release);
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
-            break; // MPG123_DONE at the end, or an error that ends the music early
-    }
+    const uint64_t read = stream->ringRead.load(std::memory_order_acquire);
+    const uint64_t free = kRingFrames - (written - read);
+    if (free < kDecodeChunkFrames)
+        return WorkStep::kIdle;
+    const uint64_t at = written % kRingFrames;
+    const uint64_t room = std::min<uint64_t>(free, kRingFrames - at);
+    size_t bytes = 0;
+    const int result =
+        mpg123_read(stream->decoder, stream->ring + at * kChannels, room * kFrameBytes, &bytes);
+    written += bytes / kFrameBytes;
+    stream->ringWritten.store(written, std::memory_order_release);
+    if (result == MPG123_OK || result == MPG123_NEW_FORMAT)
+        return WorkStep::kWorked;
+    // MPG123_DONE at the end, or an error that ends the music early.
     stream->decodedAll.store(true, std::memory_order_release);
+    return WorkStep::kDone;
 }
 
-// Frees a stream whose decoder thread is not running; called by
+// Frees a stream whose decoder worker is not running; called by
 // OpenMusicStream and CloseMusicStream.
 static void FreeStream(MusicStream* stream) {
     if (stream->decoder)
@@ -160,7 +158,7 @@ uint32_t OpenMusicStream(const char* path) {
         return 0;
     }
     PrepareSpectrum();
-    stream->decoderThread = std::thread(DecodeAhead, stream);
+    stream->decoderWorker = StartWorker(DecodeAhead, stream);
     g_streams[slot].store(stream, std::memory_order_release);
     return uint32_t(slot + 1);
 }
@@ -203,7 +201,6 @@ void CloseMusicStream(uint32_t handle) {
     HoldDeviceCallback();
     g_streams[handle - 1].store(nullptr, std::memory_order_release);
     ReleaseDeviceCallback();
-    stream->stopDecoding.store(true, std::memory_order_relaxed);
-    stream->decoderThread.join();
+    StopWorker(stream->decoderWorker);
     FreeStream(stream);
 }

@@ -1,21 +1,16 @@
 // The spinning cube that pulses with the bass.
+#include "platform/drawing.h"
 #include "platform/screen.h"
 #include "platform/ticks.h"
 #include "assets/textures.h"
 #include "audio/audio.h"
 #include "demo/scenes.h"
 
-#include <GL/gl.h>
 #include <cmath>
-
-// One corner of the cube: texture (s, t), then position (x, y, z).
-struct CubeVertex {
-    float s, t, x, y, z;
-};
 
 // The cube of edge 2, six faces of four corners: front, back, top, bottom,
 // right, left.
-static const CubeVertex kCube[24] = {
+static const QuadVertex kCube[24] = {
     {0, 0, -1, -1, 1},  {1, 0, 1, -1, 1},  {1, 1, 1, 1, 1},  {0, 1, -1, 1, 1},
     {1, 0, -1, -1, -1}, {1, 1, -1, 1, -1}, {0, 1, 1, 1, -1}, {0, 0, 1, -1, -1},
     {0, 1, -1, 1, -1},  {0, 0, -1, 1, 1},  {1, 0, 1, 1, 1},  {1, 1, 1, 1, -1},
@@ -35,26 +30,20 @@ static float SpinAngle(double degreesPerTick) {
 // Clears the frame and draws the cube turned by the three angles (degrees
 // about x, then y, then z); called by DrawSpectrumCube and WarmScenes.
 void DrawCube(float angleX, float angleY, float angleZ) {
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE);
-    glDisable(GL_DEPTH_TEST);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glLoadIdentity();
-    glDisable(GL_LIGHTING);
-    glColor4f(1, 1, 1, 1);
-    glTranslatef(0, 0, -5);
-    glRotatef(angleX, 1, 0, 0);
-    glRotatef(angleY, 0, 1, 0);
-    glRotatef(angleZ, 0, 0, 1);
-    glBindTexture(GL_TEXTURE_2D, g_textures[3]);
-    const float scale = float(g_spectrum[0] * 20.0 + 1.0);
-    glScalef(scale, scale, scale);
-    glBegin(GL_QUADS);
-    for (const CubeVertex& v : kCube) {
-        glTexCoord2f(v.s, v.t);
-        glVertex3f(v.x, v.y, v.z);
-    }
-    glEnd();
+    SetDrawSwitch(DrawSwitch::kBlending, true);
+    UseAdditiveBlending();
+    SetDrawSwitch(DrawSwitch::kDepthTest, false);
+    ClearFrame();
+    ResetTransform();
+    SetDrawSwitch(DrawSwitch::kLighting, false);
+    SetDrawColour(1, 1, 1, 1);
+    Translate(0, 0, -5);
+    Rotate(angleX, 1, 0, 0);
+    Rotate(angleY, 0, 1, 0);
+    Rotate(angleZ, 0, 0, 1);
+    BindPicture(g_textures[3]);
+    Scale(float(g_spectrum[0] * 20.0 + 1.0));
+    DrawQuads(kCube, 24);
 }
 
 // Draws the cube and presents; called by TickDemo.

@@ -1,11 +1,10 @@
 // The demo clock and the script.
 #include "demo/timeline.h"
 
+#include "platform/drawing.h"
 #include "platform/ticks.h"
 #include "audio/audio.h"
 #include "demo/scenes.h"
-
-#include <GL/gl.h>
 
 // Captured by a static initialiser, before main: the clock counts start-up.
 uint32_t g_startTick = ReadTickCount();
@@ -23,7 +22,7 @@ void TickDemo() {
     g_demoTime = int32_t(ReadTickCount() - g_startTick);
     const int32_t t = g_demoTime;
 
-    glDisable(GL_DEPTH_TEST);
+    SetDrawSwitch(DrawSwitch::kDepthTest, false);
     if (Within(t, 1000, 30000)) {
         PlayMusicStream(g_musicStream);
         DrawPictureScene(0);
@@ -35,7 +34,7 @@ void TickDemo() {
         DrawColourCycleSprite();
         g_demoTime = t;
     }
-    glEnable(GL_DEPTH_TEST);
+    SetDrawSwitch(DrawSwitch::kDepthTest, true);
 
     if (Within(t, 29000, 32000))
         DrawPictureScene(5);

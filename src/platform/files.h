@@ -13,6 +13,9 @@
 // music.
 std::string DataFilePath(const char* path);
 
+// Tells whether `path` (UTF-8) names a folder; called by DataFilePath.
+bool IsFolder(const char* path);
+
 // Opens the regular file at `path` (UTF-8) for binary reading without ever
 // waiting on a FIFO, a pipe or a device, and without keeping others from
 // reading, writing or deleting it meanwhile; null when it is missing,

@@ -5,18 +5,13 @@
 
 #include <SDL.h>
 #include <cstdio>
-#include <cstdlib>
 
-// Reports an error on standard error and in a modal box; called by start-up
+// Reports an error on standard error and to the user; called by start-up
 // steps that fail.
 void ShowErrorMessage(const char* text) {
     std::fprintf(stderr, "Error: %s\n", text);
     std::fflush(stderr);
-    if (std::getenv("MOVRA_NO_DIALOGS"))
-        return;
-    if (g_window)
-        SDL_ShowCursor(SDL_ENABLE);
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, g_window);
+    ShowErrorBox(text);
 }
 
 // Reports an error with the reason the system gave; called by the window

@@ -2,11 +2,9 @@
 // the message queue.
 #pragma once
 
-// Writes "Error: <text>" to standard error, then shows a modal box captioned
-// "Error" unless MOVRA_NO_DIALOGS is set: owned by the demo window once it
-// exists, so that it comes up in front of the full-screen picture, and with
-// the mouse cursor shown to press its button. Called by every start-up step
-// that fails: the window, the renderer and the picture loader.
+// Writes "Error: <text>" to standard error, then shows it to the user
+// (ShowErrorBox). Called by every start-up step that fails: the window,
+// the renderer and the picture loader.
 void ShowErrorMessage(const char* text);
 
 // ShowErrorMessage with "<text>: <reason>", or the text alone when the

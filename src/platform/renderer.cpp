@@ -1,13 +1,12 @@
 // The rendering context.
 #include "platform/renderer.h"
 
+#include "platform/drawing.h"
 #include "platform/window.h"
 #include "platform/messages.h"
 #include "platform/screen.h"
 
 #include <SDL.h>
-#include <SDL_opengl.h>
-#include <GL/glu.h>
 #include <cstdio>
 
 void* g_glContext;
@@ -33,7 +32,7 @@ bool SetupPixelFormat(SDL_Window* window) {
         ShowErrorWithReason("ChoosePixelFormat failed", haveFormat ? lacking : SDL_GetError());
         return false;
     }
-    if (!CreateVirtualScreen()) {
+    if (!CreateVirtualScreen() || !PrepareDrawing()) {
         ShowErrorWithReason("SetPixelFormat failed", SDL_GetError());
         return false;
     }
@@ -51,9 +50,8 @@ void InitRenderer(int width, int height) {
     // leaves the loop unthrottled.
     if (SDL_GL_SetSwapInterval(-1) != 0)
         SDL_GL_SetSwapInterval(1);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_DEPTH_TEST);
-    glShadeModel(GL_SMOOTH);
+    SetDrawSwitch(DrawSwitch::kTexturing, true);
+    SetDrawSwitch(DrawSwitch::kDepthTest, true);
     SetProjection(width, height);
 }
 
@@ -61,12 +59,8 @@ void InitRenderer(int width, int height) {
 void SetProjection(int width, int height) {
     if (height == 0)
         height = 1;
-    glViewport(0, 0, width, height);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(45.0, double(width) / double(height), 0.5, 150.0);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    SetViewport(width, height);
+    LoadPerspective(45.0, double(width) / double(height), 0.5, 150.0);
 }
 
 // Makes no context current and deletes the demo's; called by ShutdownDemo.

@@ -12,9 +12,9 @@ extern void* g_glContext; // the GL context, current for the whole run
 void InitRenderer(int width, int height);
 
 // Checks the window's drawing surface (RGBA, double-buffered unless it is
-// the offscreen window) and sets up the virtual screen with colour and
-// depth; shows the error and returns false when either fails. Called by
-// InitRenderer.
+// the offscreen window), sets up the virtual screen with colour and depth
+// and gets the drawing path ready; shows the error and returns false when
+// any of them fails. Called by InitRenderer.
 bool SetupPixelFormat(SDL_Window* window);
 
 // Sets the viewport and the 45-degree perspective for a client size; a

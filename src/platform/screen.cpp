@@ -1,4 +1,5 @@
-// The virtual screen and the present.
+// The desktop's virtual screen: a framebuffer object, copied to the window
+// by a blit.
 #include "platform/screen.h"
 
 #include "platform/window.h"
@@ -22,26 +23,7 @@ static PFNGLBLITFRAMEBUFFERPROC s_blitFramebuffer;
 static GLuint s_framebuffer;
 static GLuint s_colourBuffer;
 static GLuint s_depthBuffer;
-static void (*s_presentHook)();
-static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
-static int s_framesShown;     // swaps made by ShowFrameInWindow
-
-// Fits 4:3 into the window and finds a whole scale; called by CopyFrameToWindow.
-ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
-    ScreenRect rect = {0, 0, windowWidth, windowHeight, 0};
-    if (int64_t(windowWidth) * kScreenHeight > int64_t(windowHeight) * kScreenWidth) {
-        rect.width =
-            int((int64_t(windowHeight) * kScreenWidth + kScreenHeight / 2) / kScreenHeight);
-        rect.x = (windowWidth - rect.width) / 2;
-    } else {
-        rect.height = int((int64_t(windowWidth) * kScreenHeight + kScreenWidth / 2) / kScreenWidth);
-        rect.y = (windowHeight - rect.height) / 2;
-    }
-    const int scale = rect.width / kScreenWidth;
-    const bool whole = rect.width == scale * kScreenWidth && rect.height == scale * kScreenHeight;
-    rect.wholeScale = whole ? scale : 0;
-    return rect;
-}
+static int s_framesShown; // swaps made by ShowFrameInWindow
 
 // Tells which names the GL offers framebuffer objects under: the core names
 // ("") from GL 3.0 or with GL_ARB_framebuffer_object, the "EXT" names with
@@ -145,20 +127,6 @@ static void ClearBar(int x, int y, int width, int height) {
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
-// Marks the frame finished and runs the hook; called at the end of every scene.
-void PresentScreen() {
-    s_framePresented = true;
-    if (s_presentHook)
-        s_presentHook();
-}
-
-// Tells whether a frame was presented since the last call; called after every tick.
-bool TakeFinishedFrame() {
-    const bool presented = s_framePresented;
-    s_framePresented = false;
-    return presented;
-}
-
 // Copies the virtual screen into the window's back buffer; called by
 // ShowFrameInWindow and WarmScenes.
 void CopyFrameToWindow() {
@@ -202,22 +170,4 @@ void ShowFrameInWindow() {
 // Counts the frames shown; called by tests and benchmarks.
 int FramesShown() {
     return s_framesShown;
-}
-
-// Installs a hook run after every present; called by offline rendering,
-// tests and benchmarks.
-void SetPresentHook(void (*hook)()) {
-    s_presentHook = hook;
-}
-
-// Waits for the drawing; called by offline rendering.
-void FinishScreenDrawing() {
-    glFinish();
-}
-
-// Reads back the virtual screen; called by offline rendering, tests and
-// benchmarks.
-void ReadVirtualScreen(uint8_t* rgba) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
 }

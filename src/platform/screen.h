@@ -47,6 +47,12 @@ void CopyFrameToWindow();
 // buffers. Called by the main loop after a tick that presented.
 void ShowFrameInWindow();
 
+// Shows the virtual screen again when the window's size changed since it
+// was last shown: in the browser a resized canvas loses its picture, and
+// after the script nothing presents again. Called by the browser's main loop
+// after a tick that presented nothing.
+void ShowFrameAgainIfResized();
+
 // How many frames ShowFrameInWindow has shown, that is how many times it
 // swapped the window's buffers; read by tests and benchmarks.
 int FramesShown();

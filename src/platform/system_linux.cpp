@@ -19,6 +19,12 @@ uint32_t ReadSystemMilliseconds() {
     return uint32_t(ms);
 }
 
+// Tells folders apart; called by DataFilePath.
+bool IsFolder(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // Opens a regular file, refusing FIFOs and devices before any read could
 // wait on them; others may write or delete it meanwhile, as always on
 // Linux. Called by the picture loader and the music stream.

@@ -26,6 +26,27 @@ uint32_t ReadSystemMilliseconds() {
     return uint32_t(count / rate * 1000u + count % rate * 1000u / rate);
 }
 
+// `path` from UTF-8 to the system's UTF-16; empty when it isn't UTF-8.
+// Called by IsFolder and OpenDataFile.
+static std::wstring WidePath(const char* path) {
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (length <= 1)
+        return std::wstring();
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
+    wide.resize(size_t(length) - 1);
+    return wide;
+}
+
+// Tells folders apart, by a path in UTF-8 whatever the system's code page;
+// called by DataFilePath.
+bool IsFolder(const char* path) {
+    const std::wstring wide = WidePath(path);
+    const DWORD attributes =
+        wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Opens a regular file on a disk, refusing folders, pipes and devices
 // (CON, NUL, COM1 ...) before any read could wait on them. Its path is
 // UTF-8, as SDL gives the program's folder, whatever the system's code
@@ -33,11 +54,9 @@ uint32_t ReadSystemMilliseconds() {
 // C library's fopen allows. Called by the picture loader and the music
 // stream.
 std::FILE* OpenDataFile(const char* path) {
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (length <= 0)
+    const std::wstring widePath = WidePath(path);
+    if (widePath.empty())
         return nullptr;
-    std::wstring widePath(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &widePath[0], length);
     HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

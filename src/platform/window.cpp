@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 #include <cstdio>
+#include <cstdlib>
 
 SDL_Window* g_window;
 
@@ -155,6 +156,16 @@ void WindowProc(const SDL_Event& event) {
 // loop after the script.
 void AllowScreenSaver() {
     SDL_EnableScreenSaver();
+}
+
+// Shows a modal error box over the demo window unless automated runs asked
+// for none; called by ShowErrorMessage.
+void ShowErrorBox(const char* text) {
+    if (std::getenv("MOVRA_NO_DIALOGS"))
+        return;
+    if (g_window)
+        SDL_ShowCursor(SDL_ENABLE);
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, g_window);
 }
 
 // Shows the cursor hidden by CreateMainWindow; called by ShutdownDemo.

@@ -44,6 +44,13 @@ void WindowProc(const SDL_Event& event);
 // once the script is over.
 void AllowScreenSaver();
 
+// Shows `text` to the user: on the desktop a modal box captioned "Error"
+// unless MOVRA_NO_DIALOGS is set, owned by the demo window once it exists
+// (so that it comes up in front of the full-screen picture) and with the
+// mouse cursor shown to press its button; in the browser the page's
+// message. Called by ShowErrorMessage.
+void ShowErrorBox(const char* text);
+
 // Shows the mouse cursor again after the full-screen run; called by
 // ShutdownDemo.
 void ShowMouseCursor();
