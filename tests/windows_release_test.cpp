@@ -40,10 +40,10 @@ class WindowsRelease : public testing::Test {
   protected:
     void SetUp() override {
         release = ReleaseFolder();
-        const char* wine = std::getenv("MOVRA_WINE_LOADER");
-        if (release.empty() || !wine)
+        const char* named = std::getenv("MOVRA_WINE_LOADER");
+        if (release.empty() || !named)
             GTEST_SKIP() << "MOVRA_WINDOWS_RELEASE and MOVRA_WINE_LOADER name no release to play";
-        loader = wine;
+        loader = named;
         // The display Wine's prefix was started on: a new one would make Wine
         // set itself up again for half a minute.
         display = OpenScreenshotDisplay(nullptr);
