@@ -61,8 +61,8 @@ Image* LoadJpegImage(const char* path, JpegOutcome* outcome = nullptr,
 // position (a memory stream from fmemopen will do), under `limits`; null,
 // without a word, when libjpeg gives up, the picture is over the limits or
 // the load was stopped (`outcome` says which; a picture's first warning
-// still goes to stderr, as libjpeg prints it). The file stays open. Needs no window and no GL.
-// Called by the loader's fuzz target and tests.
+// still goes to stderr, as libjpeg prints it). The file stays open. Needs
+// no window and no GL. Called by the loader's fuzz target and tests.
 Image* DecodeJpegFile(std::FILE* file, JpegOutcome* outcome = nullptr,
                       const JpegLimits& limits = JpegLimits());
 
