@@ -7,6 +7,8 @@
 //       console or WebGL error
 //   node tests/web/page_test.mjs SITE missing   a picture the server lacks:
 //       the page says what the desktop says, in words
+// MOVRA_WEB_SITE, when set, names the site to serve instead of SITE (./test
+// serves the page that tools/release made).
 // Exits non-zero on any failure.
 import { execFileSync } from "node:child_process";
 import { join } from "node:path";
@@ -15,7 +17,8 @@ import {
   sleep, sourceDir, thumbnail,
 } from "./browser.mjs";
 
-const [site, mode] = process.argv.slice(2);
+const [builtSite, mode] = process.argv.slice(2);
+const site = process.env.MOVRA_WEB_SITE || builtSite;
 let failures = 0;
 
 // Says whether a check held, and counts it when not.
