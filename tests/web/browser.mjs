@@ -47,7 +47,8 @@ function temporaryFolder(prefix) {
 }
 
 // Starts a program in a process group of its own, ended with all it started
-// by its stop or when the process ends, which it does not hold up.
+// by its stop (which waits a little for it to go) or when the process
+// ends, which it does not hold up.
 function startProgram(what, command, args, env) {
   const child = spawn(command, args, { env, detached: true, stdio: ["ignore", "ignore", "pipe", "pipe"] });
   child.unref();
@@ -55,10 +56,12 @@ function startProgram(what, command, args, env) {
   let log = "";
   child.stderr.on("data", (data) => (log = (log + data).slice(-4000)));
   child.on("error", (error) => (log += `\n${error.message}`));
+  const exited = new Promise((resolve) => child.on("exit", resolve));
   const stop = () => {
     try {
       process.kill(-child.pid, "SIGTERM");
     } catch {}
+    return Promise.race([exited, new Promise((resolve) => setTimeout(resolve, 5000).unref())]);
   };
   cleanups.push(stop);
   const failed = () => new Error(`${what} (${command}) could not start: ${log.trim() || "no output"}`);
@@ -103,7 +106,9 @@ async function startSoundServer() {
   const socket = join(folder, "socket");
   const env = { ...process.env, HOME: folder, XDG_RUNTIME_DIR: folder, XDG_CONFIG_HOME: folder,
                 XDG_STATE_HOME: folder, PULSE_RUNTIME_PATH: folder, PULSE_STATE_PATH: folder };
-  delete env.DISPLAY; // no session bus is started for it through X
+  // Nor the user's session bus: none is found, and none is started through X.
+  delete env.DBUS_SESSION_BUS_ADDRESS;
+  delete env.DISPLAY;
   const pulse = startProgram("the sound server, PulseAudio", "pulseaudio",
       ["-n", "--daemonize=no", "--system=no", "--use-pid-file=no", "--exit-idle-time=-1",
        "--realtime=no", "--high-priority=no", "--log-target=stderr", "-L", "module-null-sink",
@@ -211,7 +216,7 @@ async function launchFirefox(width, height) {
   const evaluate = (expression) => page.evaluate(expression);
   return puppeteerEngine("Firefox", browser, page, evaluate, async () => {
     await browser.close();
-    sound.stop();
+    await sound.stop();
     remove();
   });
 }
@@ -278,8 +283,8 @@ async function launchWebKit(width, height) {
     errors: () => evaluate("movraWatch.errors"),
     close: async () => {
       await call("DELETE", session).catch(() => {});
-      driver.stop();
-      sound.stop();
+      await driver.stop();
+      await sound.stop();
     },
   };
 }
