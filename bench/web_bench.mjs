@@ -1,24 +1,28 @@
-// Web page benchmark: the page in headless Chromium against the native
-// build in the same run. Run from the repository root with a display (the
-// native figures come from build/bench/scenes_bench) after tools/build,
-// tools/build web and ./test web (which installs puppeteer-core):
-//     node bench/web_bench.mjs [--table]
+// Web page benchmark: the page in each engine (headless Chromium, Firefox
+// ESR and WebKitGTK on the display) against the native build in the same
+// run. Run from the repository root with a display (the native figures
+// come from build/bench/scenes_bench) after tools/build, tools/build web
+// and ./test web (which installs puppeteer-core):
+//     node bench/web_bench.mjs [--table] [ENGINE...]   (chromium firefox webkit)
 // Figures:
-// - frames per second the page shows in the opening (background and
+// - frames per second each engine shows in the opening (background and
 //   sprites) and in the cube section, against the native build's ticks per
 //   second in the same sections (its loop is not held to the display's
-//   rate; the browser's is);
+//   rate; the browsers' are);
 // - what a viewer downloads, raw and gzipped, against the data files alone;
-// - the time from the click to the first frame, against the 1 s at which
-//   the script shows it, and to the end of start-up (the warm-up's copy).
+// - the time from the click to the first frame in each engine, against the
+//   1 s at which the script shows it, and to the end of start-up (the
+//   warm-up's copy).
 import { execFileSync } from "node:child_process";
 import { readdirSync, readFileSync, statSync } from "node:fs";
 import { join } from "node:path";
 import { gzipSync } from "node:zlib";
-import { launchChromium, serveSite, sleep, sourceDir } from "../tests/web/browser.mjs";
+import { launchEngine, openPage, serveSite, siteFolder as site, sleep, sourceDir, waitUntil }
+  from "../tests/web/browser.mjs";
 
 const table = process.argv.includes("--table");
-const site = join(sourceDir, "build-web/site");
+const named = process.argv.slice(2).filter((a) => !a.startsWith("--"));
+const engines = named.length ? named : ["chromium", "firefox", "webkit"];
 
 // Prints one figure: a table row (figure, demo, floor, ratio, spread) or a line.
 function row(figure, demo, floor, ratio) {
@@ -65,30 +69,36 @@ const nativeRate = (section) => Number(native.split("\n").find((line) =>
     line.startsWith(`ticks/s, ${section}\t`)).split("\t")[1].replace("/s", ""));
 
 const server = await serveSite(site);
-const chromium = await launchChromium(800, 480);
 try {
-  const { page, evaluate } = chromium;
-  await page.goto(server.url);
-  await page.waitForSelector("#start:not([hidden])", { timeout: 120000 });
-  await page.click("#start");
-  const clickedAt = Date.now();
-  // Frames shown over five seconds from `from` s after the click.
-  const rate = async (from) => {
-    await sleep(clickedAt + from * 1000 - Date.now());
-    const before = await evaluate("movraWatch.shownCount"), started = Date.now();
-    await sleep(5000);
-    return (await evaluate("movraWatch.shownCount") - before) / ((Date.now() - started) / 1000);
-  };
-  for (const [section, from] of [["background and sprites", 4], ["cube", 42]]) {
-    const web = await rate(from), floor = nativeRate(section);
-    row(`web frames/s in Chromium, ${section}`, `${web.toFixed(0)}/s`, `${floor}/s native ticks`,
-        (web / floor).toFixed(3));
+  for (const name of engines) {
+    const engine = await launchEngine(name, 800, 480);
+    try {
+      await openPage(engine, server.url);
+      if (!await waitUntil(engine, `!document.getElementById("start").hidden`, 120))
+        throw new Error(`${engine.name}: the page offered no start`);
+      await engine.click("#start");
+      const clickedAt = Date.now();
+      // Frames shown over five seconds from `from` s after the click.
+      const rate = async (from) => {
+        await sleep(clickedAt + from * 1000 - Date.now());
+        const before = await engine.evaluate("movraWatch.shownCount"), started = Date.now();
+        await sleep(5000);
+        return (await engine.evaluate("movraWatch.shownCount") - before) / ((Date.now() - started) / 1000);
+      };
+      for (const [section, from] of [["background and sprites", 4], ["cube", 42]]) {
+        const web = await rate(from), floor = nativeRate(section);
+        row(`web frames/s in ${engine.name}, ${section}`, `${web.toFixed(0)}/s`, `${floor}/s native ticks`,
+            (web / floor).toFixed(3));
+      }
+      const [ready, first] = await engine.evaluate(
+          "movraWatch.shown.slice(0, 2).map((t) => t - movraWatch.clickAt)");
+      row(`web click to first frame in ${engine.name}`, `${first.toFixed(0)} ms`,
+          "1000 ms (the script's first frame)", (first / 1000).toFixed(3));
+      row(`web click to start-up done (warm-up shown) in ${engine.name}`, `${ready.toFixed(0)} ms`, "-", "-");
+    } finally {
+      await engine.close();
+    }
   }
-  const [ready, first] = await evaluate("movraWatch.shown.slice(0, 2).map((t) => t - movraWatch.clickAt)");
-  row("web click to first frame", `${first.toFixed(0)} ms`, "1000 ms (the script's first frame)",
-      (first / 1000).toFixed(3));
-  row("web click to start-up done (warm-up shown)", `${ready.toFixed(0)} ms`, "-", "-");
 } finally {
-  await chromium.close();
   server.close();
 }

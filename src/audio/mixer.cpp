@@ -1,8 +1,11 @@
 // Play requests and the callback's side of the streams: taking decoded frames
 // from the rings into the device buffer and recording what was handed over.
-// Nothing here reads files, allocates or takes a lock.
+// Nothing here reads files, allocates or takes a lock. In the browser, where
+// the callback runs on the page's one thread, it also decodes when a ring
+// runs low.
 #include "audio/audio.h"
 #include "audio/playback.h"
+#include "platform/worker.h"
 
 #include <chrono>
 #include <cstring>
@@ -52,6 +55,14 @@ static void MixStream(MusicStream* stream, int16_t* out, int frames, int64_t now
     }
     if (state != kStreamPlaying)
         return;
+    // A decoder with no thread of its own (the browser's) is asked for more
+    // here once the ring is half empty: a hidden page's timers come once a
+    // second, but its audio is still pulled. Its worker thread does it on
+    // the desktop, where this does nothing.
+    if (stream->ringWritten.load(std::memory_order_acquire) -
+            stream->ringRead.load(std::memory_order_relaxed) <
+        uint64_t(kRingFrames / 2))
+        RunWorkerNow(stream->decoderWorker);
     const int64_t first = stream->handedFrames;
     PublishClock(stream, first, now);
     // decodedAll is loaded first: once it is set, ringWritten is final.

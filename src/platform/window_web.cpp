@@ -11,6 +11,13 @@
 
 SDL_Window* g_window;
 
+// Asks the page to size and place the canvas again, as it does whenever the
+// page changes size; called by CreateMainWindow.
+EM_JS(void, PlaceCanvasInPage, (), {
+    if (Module['placeCanvas'])
+        Module['placeCanvas']();
+});
+
 // Hands a message to the page, which shows it over the canvas; called by
 // ShowErrorBox.
 EM_JS(void, ShowMessageInPage, (const char* text), {
@@ -18,9 +25,9 @@ EM_JS(void, ShowMessageInPage, (const char* text), {
         Module['showError'](UTF8ToString(text));
 });
 
-// Creates the window on the page's canvas, which the page sizes and takes
-// full screen; the size and style asked for give only its first size.
-// Called once by main.
+// Creates the window on the page's canvas, which the page sizes, places and
+// takes full screen; the size and style asked for are not used. Called once
+// by main.
 SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t, bool) {
     // Keys go to the canvas alone, which never takes the focus: the page
     // keeps them all, and no key ends the demo.
@@ -40,13 +47,14 @@ SDL_Window* CreateMainWindow(const char* title, int width, int height, uint32_t,
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-    // Resizable: the canvas follows the size the page's style gives it, in
-    // device pixels.
-    SDL_Window* window = SDL_CreateWindow(title, 0, 0, width, height,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE |
-                                              SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_SHOWN);
+    // Neither resizable nor high-DPI, so that SDL never sizes the canvas
+    // again: the page gives it its size in device pixels, which SDL set to
+    // the window's here.
+    SDL_Window* window =
+        SDL_CreateWindow(title, 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window)
         std::fprintf(stderr, "Error: %s\n", SDL_GetError());
+    PlaceCanvasInPage();
     return window;
 }
 

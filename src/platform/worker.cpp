@@ -28,6 +28,9 @@ Worker* StartWorker(WorkStep (*step)(void* data), void* data) {
     return worker;
 }
 
+// The worker's thread runs its steps; called by the audio callback.
+void RunWorkerNow(Worker*) {}
+
 // Stops the thread, waits for it and frees the worker; called by
 // CloseMusicStream.
 void StopWorker(Worker* worker) {

@@ -13,6 +13,13 @@ struct Worker;
 // found nothing to do. Called by OpenMusicStream.
 Worker* StartWorker(WorkStep (*step)(void* data), void* data);
 
+// Runs the worker's steps now, until one finds nothing to do, where it has
+// no thread of its own: in the browser, whose timers may come late (once a
+// second in a hidden page) while the page's audio is still pulled. Nothing
+// where it has a thread. Null does nothing. Called by the audio callback
+// when a stream's ring runs low.
+void RunWorkerNow(Worker* worker);
+
 // Stops the worker and frees it; once this returns its step runs no more.
 // Null does nothing. Called by CloseMusicStream.
 void StopWorker(Worker* worker);
