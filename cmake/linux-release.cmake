@@ -15,7 +15,10 @@ endif()
 # libGL.so.1, which every desktop's GL provides (GLVND's libOpenGL.so.0 is
 # not everywhere).
 set(OpenGL_GL_PREFERENCE LEGACY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libstdc++ -static-libgcc -Wl,--as-needed")
+# Linked stripped: the build ID, a checksum of the linked file, then stands
+# for the code alone. (libjpeg-turbo's assembler files name their build
+# folder in their symbols, and nasm has no way to map it out.)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libstdc++ -static-libgcc -Wl,--as-needed -s")
 # The run path is the program's own folder, in the build folder as in the
 # release: never the libraries' prefix.
 set(CMAKE_BUILD_WITH_INSTALL_RPATH ON)
