@@ -7,6 +7,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,6 +121,15 @@ bool WaitForFirstPicture(Display* display) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     } while (std::chrono::steady_clock::now() - started < std::chrono::seconds(60));
     return false;
+}
+
+// Presses Escape; called by the tests that end the real program as a
+// person would.
+void PressEscape(Display* display) {
+    const KeyCode escape = XKeysymToKeycode(display, XK_Escape);
+    XTestFakeKeyEvent(display, escape, True, 0);
+    XTestFakeKeyEvent(display, escape, False, 0);
+    XSync(display, False);
 }
 
 // The mean colour of the middle 16 rows of the virtual screen as shown: a

@@ -37,6 +37,9 @@ Thumbnail ReferenceFrame(unsigned t);
 // a minute.
 bool WaitForFirstPicture(Display* display);
 
+// Presses and releases Escape on the display, as a person would.
+void PressEscape(Display* display);
+
 // Waits up to `seconds` for the first frame, the background picture drawn at
 // 1 s of demo time, and returns when the demo's clock started by it (when
 // the program's own start can't be told, as under Wine); the time at the

@@ -74,6 +74,10 @@ unsigned long ShownPixel(int x, int y);
 
 // Processes and private displays, POSIX only.
 
+// Runs `command` through the shell, with what it prints on its standard
+// output in `output`; true when it ends with status 0.
+bool RunCommand(const std::string& command, std::string& output);
+
 // Starts `body` in a forked child whose exit status is body's result; wait
 // for it with WaitForDemo. The parent must not have touched SDL.
 DemoProcess StartChild(const std::function<int()>& body);

@@ -20,6 +20,19 @@
 #include <thread>
 #include <unistd.h>
 
+// Runs a shell command and reads its output; called by the tests that read
+// what binutils print about a release's programs.
+bool RunCommand(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return false;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe))
+        output += line;
+    return pclose(pipe) == 0;
+}
+
 // Turns a wait status into an exit status, or 128 + signal.
 static int DecodeStatus(int waitStatus) {
     if (WIFEXITED(waitStatus))

@@ -15,8 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
+#include <X11/Xlib.h>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -63,13 +62,6 @@ class WindowsRelease : public testing::Test {
                            {"MOVRA_NO_DIALOGS=1", "WINEDEBUG=-all", "WINELOADER=" + loader});
         return StartProgram(loader, {program}, environment, folder);
     }
-    // Presses Escape on the display, as a person would.
-    void PressEscape() {
-        const KeyCode escape = XKeysymToKeycode(display, XK_Escape);
-        XTestFakeKeyEvent(display, escape, True, 0);
-        XTestFakeKeyEvent(display, escape, False, 0);
-        XSync(display, False);
-    }
     std::string release, loader;
     Display* display = nullptr;
 };
@@ -85,7 +77,7 @@ TEST_F(WindowsRelease, PlaysTheScriptAndTheMusicFileAndEndsOnEscape) {
     // time after the command, so the script is timed from the first frame.
     ASSERT_NE(WaitForDemoWindow(display, 60), 0u) << WaitForDemo(demo, 1).errors;
     ExpectScreenshotsFollowTheScript(display, WaitForFirstFrame(display, 30));
-    PressEscape();
+    PressEscape(display);
     ChildResult result = WaitForDemo(demo, 30);
     EXPECT_EQ(result.status, 0) << result.errors;
 
@@ -147,7 +139,7 @@ TEST_F(WindowsRelease, StartedFromAnotherFolderPlaysItsFirstPicture) {
     DemoProcess demo = StartRelease(elsewhere, {"SDL_AUDIODRIVER=dummy"}, release + "/movra.exe");
     ASSERT_NE(WaitForDemoWindow(display, 60), 0u) << WaitForDemo(demo, 1).errors;
     EXPECT_TRUE(WaitForFirstPicture(display));
-    PressEscape();
+    PressEscape(display);
     ChildResult result = WaitForDemo(demo, 30);
     EXPECT_EQ(result.status, 0) << result.errors;
     RemoveFolder(elsewhere);
@@ -175,13 +167,7 @@ std::string LowerCase(std::string text) {
 std::string ObjectDump(const std::string& options, const std::string& path) {
     std::string text;
     const std::string command = "objdump " + options + " '" + path + "'";
-    FILE* dump = popen(command.c_str(), "r");
-    if (!dump)
-        return text;
-    char line[512];
-    while (std::fgets(line, sizeof line, dump))
-        text += line;
-    EXPECT_EQ(pclose(dump), 0) << command;
+    EXPECT_TRUE(RunCommand(command, text)) << command;
     return text;
 }
 
