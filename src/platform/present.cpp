@@ -2,6 +2,8 @@
 // pixels: the same on every system.
 #include "platform/screen.h"
 
+#include "platform/drawing_record.h"
+
 #include <SDL_opengl.h>
 
 ScreenPixels g_screenPixels = {kScreenWidth, kScreenHeight, 1};
@@ -28,6 +30,7 @@ ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
 
 // Marks the frame finished and runs the hook; called at the end of every scene.
 void PresentScreen() {
+    NoteDrawingStep(DrawingStep::kPresent);
     s_framePresented = true;
     if (s_presentHook)
         s_presentHook();
