@@ -21,11 +21,12 @@
 #include <unistd.h>
 
 constexpr int kFrameBuffers = 3; // frames in flight between the render loop and the writer
-constexpr size_t kScreenBytes = size_t(kScreenWidth) * kScreenHeight * 4;
 
-// The output being made: its kind, its names, and the frame before.
+// The output being made: its kind, its names, the size of a frame read
+// back, and the frame before.
 static bool s_video;
 static std::string s_finalPath, s_tempPath;
+static size_t s_screenBytes;
 static std::vector<uint8_t> s_previousRgba;
 static bool s_havePrevious;
 
@@ -66,23 +67,27 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
     return true;
 }
 
-// Turns one frame into output: converts it, reuses the last conversion when
-// it equals the frame before, and writes it; false with the reason in
-// s_failure. Called by the writer.
-static bool WriteFrame(int64_t frame, const uint8_t* rgba, bool repeat) {
+// Turns the frame in buffer `slot` into output: converts it, reuses the last
+// conversion when it equals the frame before, and writes it; false with the
+// reason in s_failure. Called by the writer.
+static bool WriteFrame(int64_t frame, int slot) {
     const double start = CaptureSeconds();
     // Most of the script is still pictures: a frame equal to the one before
     // is neither converted nor encoded again.
+    bool repeat = s_repeat[slot];
     if (!repeat)
-        repeat = s_havePrevious && std::memcmp(rgba, s_previousRgba.data(), kScreenBytes) == 0;
+        repeat = s_havePrevious &&
+                 std::memcmp(s_buffers[slot].data(), s_previousRgba.data(), s_screenBytes) == 0;
     if (!repeat) {
-        std::memcpy(s_previousRgba.data(), rgba, kScreenBytes);
+        // The new frame becomes the one before; the render loop reads a
+        // later frame into the old one's buffer.
+        s_buffers[slot].swap(s_previousRgba);
         s_havePrevious = true;
         ++g_captureTimings.newFrames;
         if (s_video)
-            ConvertVideoFrame(rgba);
+            ConvertVideoFrame(s_previousRgba.data());
         else
-            ConvertPngFrame(rgba);
+            ConvertPngFrame(s_previousRgba.data());
     }
     g_captureTimings.convert += CaptureSeconds() - start;
     return s_video ? WriteVideoFrame(&s_failure) : WritePngFrame(frame, repeat, &s_failure);
@@ -99,7 +104,7 @@ static void RunWriter() {
         const int64_t frame = s_written;
         const int slot = int(frame % kFrameBuffers);
         lock.unlock();
-        const bool written = WriteFrame(frame, s_buffers[slot].data(), s_repeat[slot]);
+        const bool written = WriteFrame(frame, slot);
         lock.lock();
         if (!written) {
             s_failed = true;
@@ -120,11 +125,13 @@ bool OpenCaptureOutput(const CaptureOptions& options, int64_t frameCount,
     s_submitted = s_written = 0;
     s_closing = s_stopping = s_failed = s_havePrevious = false;
     s_failure.clear();
-    s_previousRgba.assign(kScreenBytes, 0);
+    const FrameLayout layout = CaptureFrameLayout(options);
+    s_screenBytes = size_t(layout.pictureWidth) * layout.pictureHeight * 4;
+    s_previousRgba.assign(s_screenBytes, 0);
     for (std::vector<uint8_t>& buffer : s_buffers)
-        buffer.assign(kScreenBytes, 0);
+        buffer.assign(s_screenBytes, 0);
     const bool opened = s_video ? OpenVideoFile(options, s_tempPath, frameCount, music)
-                                : OpenFramesFolder(s_tempPath, options.scale);
+                                : OpenFramesFolder(s_tempPath, layout);
     if (!opened)
         return false;
     s_writer = std::thread(RunWriter);
