@@ -802,4 +802,19 @@ TEST(CaptureSizes, AFullDiskOrADyingFfmpegLeavesNothingBehind) {
     RemoveFolder(dir);
 }
 
+TEST(CaptureSizes, RunWithNoDisplayMakesTheQuickVideoAndSaysHowToMakeTheLargerOnes) {
+    // What ./run does once it has built and found no display, on the first
+    // two seconds.
+    const std::string dir = MakeTemporaryFolder(), video = dir + "/movra.mp4";
+    ChildResult result = WaitForDemo(
+        StartProgram("/bin/sh", {"-c", "exec tools/capture-demo " + video + " --to 2000 >&2"}),
+        300);
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(Probe(video, "v", "width,height"),
+              (std::map<std::string, std::string>{{"width", "640"}, {"height", "480"}}));
+    for (const char* said : {"Captured ", "ffplay ", "--size 1080p --out", "--size 2160p --out"})
+        EXPECT_NE(result.errors.find(said), std::string::npos) << said << " in " << result.errors;
+    RemoveFolder(dir);
+}
+
 } // namespace
