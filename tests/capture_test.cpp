@@ -136,22 +136,30 @@ double LowestBand(const std::vector<float>& mono, int t) {
 }
 
 TEST(Capture, TheSameStretchGivesTheSameFramesEveryRun) {
-    // The sprites and the cube: 300 ms at 30 fps each, captured twice.
+    // The sprites and the cube: 300 ms at 30 fps each, captured twice; the
+    // cube also at 1080p.
     const std::string dir = MakeTemporaryFolder();
-    for (const char* from : {"12000", "45000"}) {
+    const struct {
+        const char* from;
+        std::vector<std::string> size;
+    } cases[] = {{"12000", {}}, {"45000", {}}, {"45000", {"--size", "1080p"}}};
+    for (const auto& c : cases) {
         std::vector<std::vector<uint8_t>> runs[2];
         for (int run = 0; run < 2; ++run) {
-            const std::string out = dir + "/run" + std::to_string(run) + "-" + from;
-            const std::string to = std::to_string(std::atoi(from) + 300);
-            ChildResult result =
-                RunCaptureTool({"--from", from, "--to", to, "--fps", "30", "--out", out});
+            const std::string out =
+                dir + "/run" + std::to_string(run) + "-" + c.from + std::to_string(c.size.size());
+            const std::string to = std::to_string(std::atoi(c.from) + 300);
+            std::vector<std::string> arguments = {"--from", c.from, "--to",  to,
+                                                  "--fps",  "30",   "--out", out};
+            arguments.insert(arguments.end(), c.size.begin(), c.size.end());
+            ChildResult result = RunCaptureTool(arguments);
             ASSERT_EQ(result.status, 0) << result.errors;
             for (const std::string& name : FrameFiles(out))
                 runs[run].push_back(ReadFileBytes(out + "/" + name));
         }
-        ASSERT_EQ(runs[0].size(), 9u) << "from " << from;
-        EXPECT_TRUE(runs[0] == runs[1]) << "from " << from;
-        EXPECT_NE(runs[0].front(), runs[0].back()) << "the frames move, from " << from;
+        ASSERT_EQ(runs[0].size(), 9u) << "from " << c.from;
+        EXPECT_TRUE(runs[0] == runs[1]) << "from " << c.from;
+        EXPECT_NE(runs[0].front(), runs[0].back()) << "the frames move, from " << c.from;
     }
     RemoveFolder(dir);
 }
