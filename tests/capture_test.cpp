@@ -267,6 +267,14 @@ int BestLag(const std::vector<float>& a, size_t aStart, const std::vector<float>
     return best;
 }
 
+// The loudest of the first `count` samples.
+float Loudest(const std::vector<float>& sound, size_t count) {
+    float loudest = 0;
+    for (size_t n = 0; n < count && n < sound.size(); ++n)
+        loudest = std::max(loudest, std::fabs(sound[n]));
+    return loudest;
+}
+
 // Runs ffprobe or ffmpeg and returns what it printed.
 std::string RunTool(const std::string& command) {
     std::string output;
@@ -313,10 +321,7 @@ TEST(Capture, VideoHasItsFramesAndTheMusicWhereALiveRunPlaysIt) {
         EXPECT_LE(std::abs(lag), 2)
             << "from " << from << ": the music is " << lag << " frames late in the video";
         if (from == 0) {
-            float loudest = 0;
-            for (size_t n = 0; n < size_t(0.97 * 44100); ++n)
-                loudest = std::max(loudest, std::fabs(sound[n]));
-            EXPECT_LT(loudest, 0.001) << "silence before the music starts";
+            EXPECT_LT(Loudest(sound, size_t(0.97 * 44100)), 0.001) << "silence before the music";
         }
     }
     RemoveFolder(dir);
@@ -717,10 +722,7 @@ TEST(CaptureSizes, HdVideoIsMadeAsVideoSitesAskForIt) {
         product += a * b, soundEnergy += a * a, musicEnergy += b * b;
     }
     EXPECT_GT(product / std::sqrt(soundEnergy * musicEnergy), 0.98);
-    float loudest = 0;
-    for (size_t n = 0; n < size_t(0.97 * 48000); ++n)
-        loudest = std::max(loudest, std::fabs(sound[n]));
-    EXPECT_LT(loudest, 0.001) << "silence before the music starts";
+    EXPECT_LT(Loudest(sound, size_t(0.97 * 48000)), 0.001) << "silence before the music starts";
     RemoveFolder(dir);
 }
 

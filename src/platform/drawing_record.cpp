@@ -9,34 +9,19 @@ static int s_transforms, s_projections, s_states; // saves in the record not yet
 // Keeps the count of saves and notes a restore of an earlier one; called by
 // NoteDrawingStep.
 static void CountSaves(DrawingStep step) {
-    auto restore = [](int& saves) {
-        if (saves == 0)
+    const struct {
+        DrawingStep save, restore;
+        int* saves;
+    } kinds[] = {{DrawingStep::kPushTransform, DrawingStep::kPopTransform, &s_transforms},
+                 {DrawingStep::kPushScreenProjection, DrawingStep::kPopProjection, &s_projections},
+                 {DrawingStep::kSaveState, DrawingStep::kRestoreState, &s_states}};
+    for (const auto& kind : kinds)
+        if (step == kind.save)
+            ++*kind.saves;
+        else if (step == kind.restore && *kind.saves == 0)
             s_record->restoredEarlierSave = true;
-        else
-            --saves;
-    };
-    switch (step) {
-    case DrawingStep::kPushTransform:
-        ++s_transforms;
-        break;
-    case DrawingStep::kPopTransform:
-        restore(s_transforms);
-        break;
-    case DrawingStep::kPushScreenProjection:
-        ++s_projections;
-        break;
-    case DrawingStep::kPopProjection:
-        restore(s_projections);
-        break;
-    case DrawingStep::kSaveState:
-        ++s_states;
-        break;
-    case DrawingStep::kRestoreState:
-        restore(s_states);
-        break;
-    default:
-        break;
-    }
+        else if (step == kind.restore)
+            --*kind.saves;
 }
 
 // Starts or stops a record; called by offline rendering.
