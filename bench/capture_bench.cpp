@@ -243,9 +243,9 @@ int main(int argc, char** argv) {
     const double loadBefore = LoadAverage();
     if (!table)
         std::printf("Capture of %d to %d ms at %d fps (%lld frames, %.1f s of demo), %d "
-                    "rounds; load average %.1f on %ld cores at the start\n",
+                    "round%s; load average %.1f on %ld cores at the start\n",
                     base.from, base.to, base.fps, static_cast<long long>(frames), length, rounds,
-                    loadBefore, sysconf(_SC_NPROCESSORS_ONLN));
+                    rounds == 1 ? "" : "s", loadBefore, sysconf(_SC_NPROCESSORS_ONLN));
 
     std::vector<Figures> figures(cases.size());
     const std::string dir = MakeTemporaryFolder();
