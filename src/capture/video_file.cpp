@@ -168,9 +168,9 @@ std::vector<std::string> VideoEncoderArguments(const FrameLayout& layout, int fp
                                      "-framerate", std::to_string(fps), "-i", input};
     if (!sound.empty())
         args.insert(args.end(), {"-i", sound, "-map", "0:v:0", "-map", "1:a:0"});
-    // H.264 High profile, progressive. The superfast preset takes 12 % less
-    // CPU than veryfast for a file 8 % larger here; ultrafast is faster
-    // still but 80 % larger, with no B-frames and no High profile.
+    // H.264 High profile, progressive. On the cube at 1080p the superfast
+    // preset took 36 % less CPU than veryfast for 19 % more bits; ultrafast
+    // has no B-frames and no High profile.
     args.insert(args.end(), {"-c:v", "libx264", "-preset", "superfast", "-profile:v", "high",
                              "-crf", std::to_string(crf)});
     // Key frames every half second and nowhere else (not at cuts), closed
