@@ -28,9 +28,9 @@ bool CheckCaptureOutput(const CaptureOptions& options);
 bool OpenCaptureOutput(const CaptureOptions& options, int64_t frameCount,
                        const std::vector<int16_t>* music);
 
-// Waits for a free frame buffer (640 x 480 x 4) to read the next frame
-// into; null when the writer failed or a stop was asked for. Called by
-// RunCapture.
+// Waits for a free frame buffer (the virtual screen's pixels x 4) to read
+// the next frame into; null when the writer failed or a stop was asked for.
+// Called by RunCapture.
 uint8_t* NextFrameBuffer();
 
 // Hands the buffer from NextFrameBuffer to the writer; `repeat` writes the

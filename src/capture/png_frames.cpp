@@ -1,12 +1,11 @@
 // PNG frames: each new frame turned into RGB rows, top first, enlarged by
-// the scale, encoded by libpng in memory and written as the next file of
-// the temporary folder; a frame equal to the one before is written again
-// from the same encoding.
+// the scale and placed between its black bars, encoded by libpng in memory
+// and written as the next file of the temporary folder; a frame equal to
+// the one before is written again from the same encoding.
 #include "capture/png_frames.h"
 
 #include "capture/capture.h"
 #include "capture/capture_output.h"
-#include "platform/screen.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -22,7 +21,7 @@
 
 // The folder being written and the writer's own buffers.
 static std::string s_folder;
-static int s_scale = 1;
+static FrameLayout s_layout;
 static std::vector<uint8_t> s_rgb, s_png;
 
 // Tells whether a file name is one this tool writes, frame-NNNNNN.png;
@@ -81,10 +80,11 @@ bool CheckFramesFolder(const std::string& out) {
 }
 
 // Makes the temporary folder and the buffers; called by OpenCaptureOutput.
-bool OpenFramesFolder(const std::string& folder, int scale) {
+bool OpenFramesFolder(const std::string& folder, const FrameLayout& layout) {
     s_folder = folder;
-    s_scale = scale;
-    const size_t rgbBytes = size_t(kScreenWidth) * kScreenHeight * 3 * scale * scale;
+    s_layout = layout;
+    // Black, where the bars are; the picture is written over the rest.
+    const size_t rgbBytes = size_t(layout.width) * layout.height * 3;
     s_rgb.assign(rgbBytes, 0);
     s_png.reserve(rgbBytes + 4096);
     if (mkdir(folder.c_str(), 0755) != 0) {
@@ -95,25 +95,29 @@ bool OpenFramesFolder(const std::string& folder, int scale) {
     return true;
 }
 
-// Turns RGBA rows, bottom first, into RGB rows, top first, each pixel
-// repeated `scale` times across and down; called by ConvertPngFrame.
-static void ConvertToRgb(const uint8_t* rgba, int scale, uint8_t* rgb) {
-    const size_t rowBytes = size_t(kScreenWidth) * scale * 3;
-    for (int y = 0; y < kScreenHeight; ++y) {
-        const uint8_t* in = rgba + size_t(kScreenHeight - 1 - y) * kScreenWidth * 4;
-        uint8_t* row = rgb + size_t(y) * scale * rowBytes;
+// Turns the picture's RGBA rows, bottom first, into the frame's RGB rows,
+// top first, each pixel repeated `scale` times across and down, leaving the
+// bars as they are; called by ConvertPngFrame.
+static void ConvertToRgb(const uint8_t* rgba, const FrameLayout& layout, uint8_t* rgb) {
+    const int scale = layout.scale;
+    const size_t frameRowBytes = size_t(layout.width) * 3;
+    const size_t pictureRowBytes = size_t(layout.pictureWidth) * scale * 3;
+    for (int y = 0; y < layout.pictureHeight; ++y) {
+        const uint8_t* in = rgba + size_t(layout.pictureHeight - 1 - y) * layout.pictureWidth * 4;
+        uint8_t* row =
+            rgb + (size_t(layout.pictureY + y * scale) * layout.width + layout.pictureX) * 3;
         uint8_t* out = row;
-        for (int x = 0; x < kScreenWidth; ++x, in += 4)
+        for (int x = 0; x < layout.pictureWidth; ++x, in += 4)
             for (int k = 0; k < scale; ++k, out += 3)
                 out[0] = in[0], out[1] = in[1], out[2] = in[2];
         for (int k = 1; k < scale; ++k)
-            std::memcpy(row + k * rowBytes, row, rowBytes);
+            std::memcpy(row + k * frameRowBytes, row, pictureRowBytes);
     }
 }
 
 // Converts a new frame; called by the writer thread.
 void ConvertPngFrame(const uint8_t* rgba) {
-    ConvertToRgb(rgba, s_scale, s_rgb.data());
+    ConvertToRgb(rgba, s_layout, s_rgb.data());
 }
 
 // Appends what libpng writes to the PNG in memory; called by libpng.
@@ -176,8 +180,7 @@ static bool WritePngFile(int64_t frame, std::string* failure) {
 // thread.
 bool WritePngFrame(int64_t frame, bool repeat, std::string* failure) {
     const double start = CaptureSeconds();
-    if (!repeat &&
-        !EncodePng(s_rgb.data(), kScreenWidth * s_scale, kScreenHeight * s_scale, &s_png)) {
+    if (!repeat && !EncodePng(s_rgb.data(), s_layout.width, s_layout.height, &s_png)) {
         *failure = "libpng could not encode a frame";
         return false;
     }

@@ -6,18 +6,20 @@
 #include <cstdint>
 #include <string>
 
+struct FrameLayout;
+
 // Checks that nothing but an earlier capture's frames (or nothing) is at
 // `out`; prints the reason and returns false otherwise. Called by
 // CheckCaptureOutput.
 bool CheckFramesFolder(const std::string& out);
 
-// Creates the temporary folder and the buffers for frames enlarged `scale`
-// times; false, with the reason printed, when it cannot. Called by
+// Creates the temporary folder and the buffers for frames laid out as
+// `layout` says; false, with the reason printed, when it cannot. Called by
 // OpenCaptureOutput.
-bool OpenFramesFolder(const std::string& folder, int scale);
+bool OpenFramesFolder(const std::string& folder, const FrameLayout& layout);
 
-// Turns a new frame (640 x 480 RGBA, bottom row first) into the RGB rows of
-// the next PNG; called by the writer thread.
+// Turns a new frame (the virtual screen's RGBA, bottom row first) into the
+// RGB rows of the next PNG; called by the writer thread.
 void ConvertPngFrame(const uint8_t* rgba);
 
 // Writes frame `frame` into the folder, encoding the rows converted last

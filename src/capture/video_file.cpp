@@ -1,12 +1,12 @@
-// The video: each new frame converted to YUV 4:2:0 here (BT.601, TV
-// range) and piped raw to ffmpeg, which encodes it as H.264 beside the
-// music, read from a WAV file next to the temporary MP4, as AAC.
+// The video: each new frame converted to YUV 4:2:0 here (BT.709 from 720
+// lines on, BT.601 below, TV range) and piped raw to ffmpeg, which encodes
+// it as H.264 the way video sites ask, beside the music, read from a WAV
+// file next to the temporary MP4, as AAC.
 #include "capture/video_file.h"
 
 #include "capture/capture.h"
 #include "capture/capture_output.h"
-#include "platform/screen.h"
-
+#include <algorithm>
 #include <cerrno>
 #include <signal.h>
 #include <cstdio>
@@ -18,6 +18,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 constexpr int kAudioRate = 44100;
 
 // The video being made: its names, ffmpeg and the writer's own buffer.
@@ -25,8 +29,34 @@ static std::string s_path, s_soundPath; // the temporary MP4 and the WAV beside 
 static std::string s_ffmpeg;            // ffmpeg's path, found on PATH
 static int s_pipe = -1;                 // ffmpeg's standard input
 static pid_t s_ffmpegPid = -1;          // -1 when not running
-static int s_scale = 1;
+static FrameLayout s_layout;
 static std::vector<uint8_t> s_yuv;
+
+// The coefficients of one RGB to YUV conversion in TV range, 8-bit fixed
+// point: luma from one pixel; the blue and red differences from the sum of
+// the 2 x 2 pixels they cover.
+struct YuvMatrix {
+    int yr, yg, yb, ur, ug, ub, vr, vg, vb;
+    const char* name; // how ffmpeg tags it: colour space, primaries and transfer
+};
+constexpr YuvMatrix kBt601 = {66, 129, 25, -38, -74, 112, 112, -94, -18, "smpte170m"};
+constexpr YuvMatrix kBt709 = {47, 157, 16, -26, -86, 112, 112, -102, -10, "bt709"};
+
+// The lines from which a video is high definition: converted and tagged
+// BT.709, as players assume from 720 lines on; BT.601 below.
+constexpr int kHighDefinitionLines = 720;
+
+// The quality the encoder keeps (x264's constant rate factor; lower is
+// better and larger) for frames of at least so many lines. Measured on the
+// whole demo at 60 fps: see the README.
+struct SizeQuality {
+    int lines, crf;
+};
+constexpr SizeQuality kQualities[] = {{2160, 16}, {1440, 17}, {1080, 18}, {720, 19}, {0, 20}};
+
+// The samples of silence ffmpeg's AAC encoder puts before the sound (its
+// priming), which a player skips only where an edit list says so.
+constexpr int kAacPrimingSamples = 1024;
 
 // Finds an executable on PATH; "" when there is none. Called by CheckVideoFile.
 static std::string FindOnPath(const char* name) {
@@ -115,26 +145,65 @@ bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples, 
     return std::fclose(file) == 0 && written;
 }
 
+// The arguments that make ffmpeg encode raw YUV 4:2:0 frames of `layout`
+// from `input` at `fps`, with the sound from `sound` (none when empty), into
+// the MP4 `output` as the capture does. Called by StartFfmpeg and the
+// benchmark's encoder floor.
+std::vector<std::string> VideoEncoderArguments(const FrameLayout& layout, int fps,
+                                               const std::string& input, const std::string& sound,
+                                               const std::string& output) {
+    const YuvMatrix& matrix = layout.height >= kHighDefinitionLines ? kBt709 : kBt601;
+    int crf = 0;
+    for (const SizeQuality& quality : kQualities)
+        if (!crf && layout.height >= quality.lines)
+            crf = quality.crf;
+    // A group of pictures every half second, as video sites ask: they cut
+    // and switch quality at its key frames.
+    const std::string gop = std::to_string(std::max(1, (fps + 1) / 2));
+    std::vector<std::string> args = {"-hide_banner", "-loglevel", "error", "-nostats",
+                                     // The frames, already YUV 4:2:0, then the sound.
+                                     "-f", "rawvideo", "-pix_fmt", "yuv420p", "-video_size",
+                                     std::to_string(layout.width) + "x" +
+                                         std::to_string(layout.height),
+                                     "-framerate", std::to_string(fps), "-i", input};
+    if (!sound.empty())
+        args.insert(args.end(), {"-i", sound, "-map", "0:v:0", "-map", "1:a:0"});
+    // H.264 High profile, progressive. On the cube at 1080p the superfast
+    // preset took 36 % less CPU than veryfast for 19 % more bits; ultrafast
+    // has no B-frames and no High profile.
+    args.insert(args.end(), {"-c:v", "libx264", "-preset", "superfast", "-profile:v", "high",
+                             "-crf", std::to_string(crf)});
+    // Key frames every half second and nowhere else (not at cuts), closed
+    // groups, 2 B-frames.
+    args.insert(args.end(), {"-g", gop, "-keyint_min", gop, "-sc_threshold", "0", "-flags", "+cgop",
+                             "-bf", "2"});
+    // 4:2:0, its colours tagged as converted.
+    args.insert(args.end(), {"-pix_fmt", "yuv420p", "-colorspace", matrix.name, "-color_primaries",
+                             matrix.name, "-color_trc", matrix.name, "-color_range", "tv"});
+    if (!sound.empty())
+        // AAC-LC at 48 kHz, resampled by ffmpeg's own resampler, with the
+        // fast coder: a third of the default's time. The file has no edit
+        // lists (video sites ask for none), so what the encoder's priming
+        // would delay is taken off the front instead.
+        args.insert(
+            args.end(),
+            {"-af", "aresample=48000,atrim=start_sample=" + std::to_string(kAacPrimingSamples),
+             "-c:a", "aac", "-aac_coder", "fast", "-b:a", "384k", "-ar", "48000", "-ac", "2"});
+    // The index at the front, so that a player or site starts before the
+    // whole file is there; the B-frames' reordering told by negative offsets
+    // rather than by an edit list.
+    args.insert(args.end(), {"-use_editlist", "0", "-movflags", "+faststart+negative_cts_offsets",
+                             "-f", "mp4", "-y", output});
+    return args;
+}
+
 // Starts ffmpeg reading raw YUV frames on a pipe and the sound from its
 // file, writing H.264 and AAC into the temporary MP4; false when it cannot
 // be started. Called by OpenVideoFile.
 static bool StartFfmpeg(const CaptureOptions& options) {
-    const std::string size = std::to_string(kScreenWidth * options.scale) + "x" +
-                             std::to_string(kScreenHeight * options.scale);
-    const std::string fps = std::to_string(options.fps);
-    const std::vector<std::string> args = {
-        s_ffmpeg, "-hide_banner", "-loglevel", "error", "-nostats",
-        // The frames, already YUV 4:2:0, then the sound.
-        "-f", "rawvideo", "-pix_fmt", "yuv420p", "-video_size", size, "-framerate", fps, "-i",
-        "pipe:0", "-i", s_soundPath, "-map", "0:v:0", "-map", "1:a:0",
-        // H.264 for any player, its colours tagged as converted (BT.601, TV
-        // range). The superfast preset takes 12 % less CPU than veryfast for
-        // a file 8 % larger here; ultrafast is faster still but 80 % larger.
-        // AAC with the fast coder, a third of the default's time.
-        "-c:v", "libx264", "-preset", "superfast", "-crf", "20", "-pix_fmt", "yuv420p",
-        "-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-        "-color_range", "tv", "-c:a", "aac", "-aac_coder", "fast", "-b:a", "192k", "-movflags",
-        "+faststart", "-f", "mp4", "-y", s_path};
+    std::vector<std::string> args = VideoEncoderArguments(CaptureFrameLayout(options), options.fps,
+                                                          "pipe:0", s_soundPath, s_path);
+    args.insert(args.begin(), s_ffmpeg);
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -180,8 +249,8 @@ bool OpenVideoFile(const CaptureOptions& options, const std::string& path, int64
                    const std::vector<int16_t>* music) {
     s_path = path;
     s_soundPath.clear();
-    s_scale = options.scale;
-    s_yuv.assign(size_t(kScreenWidth) * kScreenHeight * 3 * options.scale * options.scale / 2, 0);
+    s_layout = CaptureFrameLayout(options);
+    s_yuv = BlackVideoFrame(s_layout);
     // Made here first, so a folder that cannot be written to is reported
     // clearly rather than by ffmpeg.
     const int fd = open(s_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -208,58 +277,138 @@ bool OpenVideoFile(const CaptureOptions& options, const std::string& path, int64
     return true;
 }
 
-// Turns RGBA rows, bottom first, into YUV 4:2:0 planes, top first, each
-// pixel repeated `scale` times across and down: BT.601 in TV range, integer
-// arithmetic, each chroma sample from the sum of its 2 x 2 pixels. The
-// scale is a constant so that the loops need no division. Called by
+// Converts 8 pixels of two rows of RGBA, `top` and `bottom`, as the loop in
+// ConvertToYuv does, 16 bits to a lane (32 for the chroma sums): the same
+// arithmetic, so the same bytes, in a few instructions. Called by
 // ConvertToYuv.
-template <int scale> static void ConvertToYuvAtScale(const uint8_t* rgba, uint8_t* yuv) {
-    constexpr int width = kScreenWidth * scale, height = kScreenHeight * scale;
-    uint8_t* luma = yuv;
-    uint8_t* blue = yuv + size_t(width) * height;
-    uint8_t* red = blue + size_t(width / 2) * (height / 2);
-    // The pixel shown at (x, y), y from the top.
-    auto pixel = [rgba](int x, int y) {
-        return rgba + (size_t(kScreenHeight - 1 - y / scale) * kScreenWidth + x / scale) * 4;
+#ifdef __SSE2__
+static void ConvertEightPixels(const uint8_t* top, const uint8_t* bottom, const YuvMatrix& m,
+                               uint8_t* lumaTop, uint8_t* lumaBottom, uint8_t* blue, uint8_t* red) {
+    const __m128i low = _mm_set1_epi32(0xff);
+    // One channel of 8 pixels, each in 16 bits.
+    auto channel = [&low](const uint8_t* pixels, int shift) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16));
+        return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(a, shift), low),
+                               _mm_and_si128(_mm_srli_epi32(b, shift), low));
     };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* p = pixel(x, y);
-            luma[size_t(y) * width + x] =
-                uint8_t(((66 * p[0] + 129 * p[1] + 25 * p[2] + 128) >> 8) + 16);
-        }
-    for (int y = 0; y < height; y += 2)
-        for (int x = 0; x < width; x += 2) {
-            const uint8_t *a = pixel(x, y), *b = pixel(x + 1, y);
-            const uint8_t *c = pixel(x, y + 1), *d = pixel(x + 1, y + 1);
+    const __m128i rTop = channel(top, 0), gTop = channel(top, 8), bTop = channel(top, 16);
+    const __m128i rBottom = channel(bottom, 0), gBottom = channel(bottom, 8),
+                  bBottom = channel(bottom, 16);
+    // Luma is below 2^16 before the shift, so 16-bit lanes hold it exactly.
+    auto luma = [&m](__m128i r, __m128i g, __m128i b) {
+        __m128i sum = _mm_add_epi16(_mm_mullo_epi16(r, _mm_set1_epi16(int16_t(m.yr))),
+                                    _mm_mullo_epi16(g, _mm_set1_epi16(int16_t(m.yg))));
+        sum = _mm_add_epi16(sum, _mm_mullo_epi16(b, _mm_set1_epi16(int16_t(m.yb))));
+        sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(128)), 8);
+        return _mm_add_epi16(sum, _mm_set1_epi16(16));
+    };
+    const __m128i lumas = _mm_packus_epi16(luma(rTop, gTop, bTop), luma(rBottom, gBottom, bBottom));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lumaTop), lumas);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lumaBottom), _mm_srli_si128(lumas, 8));
+    // Each 2 x 2 block's sums, one block to a 32-bit lane: down, then across.
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i r = _mm_madd_epi16(_mm_add_epi16(rTop, rBottom), ones);
+    const __m128i g = _mm_madd_epi16(_mm_add_epi16(gTop, gBottom), ones);
+    const __m128i b = _mm_madd_epi16(_mm_add_epi16(bTop, bBottom), ones);
+    // Red and green side by side in 16-bit lanes, blue beside 0.
+    const __m128i redGreen = _mm_or_si128(r, _mm_slli_epi32(g, 16));
+    auto difference = [&](int cr, int cg, int cb) {
+        const __m128i weights =
+            _mm_set1_epi32(int(uint16_t(cr)) | int(uint32_t(uint16_t(cg)) << 16));
+        __m128i sum = _mm_add_epi32(_mm_madd_epi16(redGreen, weights),
+                                    _mm_madd_epi16(b, _mm_set1_epi32(int(uint16_t(cb)))));
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32((128 << 10) + 512)), 10);
+        sum = _mm_packs_epi32(sum, sum);
+        return _mm_cvtsi128_si32(_mm_packus_epi16(sum, sum));
+    };
+    const int blues = difference(m.ur, m.ug, m.ub), reds = difference(m.vr, m.vg, m.vb);
+    std::memcpy(blue, &blues, 4);
+    std::memcpy(red, &reds, 4);
+}
+#endif
+
+// Turns the picture's RGBA rows, bottom first, into its part of the frame's
+// YUV 4:2:0 planes, top first, each pixel repeated `scale` times across and
+// down, leaving the bars as they are: TV range, integer arithmetic, each
+// chroma sample from the sum of its 2 x 2 pixels. The scale is a constant
+// so that the loops need no division; at scale 1, eight pixels at a time
+// where the processor allows. Called by ConvertToVideoFrame.
+template <int scale>
+static void ConvertToYuv(const uint8_t* rgba, const FrameLayout& layout, const YuvMatrix& m,
+                         uint8_t* yuv) {
+    const int frameWidth = layout.width, chromaWidth = layout.width / 2;
+    const int width = layout.pictureWidth * scale, height = layout.pictureHeight * scale;
+    uint8_t* luma = yuv + size_t(layout.pictureY) * frameWidth + layout.pictureX;
+    const size_t chromaAt = size_t(layout.pictureY / 2) * chromaWidth + layout.pictureX / 2;
+    uint8_t* blue = yuv + size_t(frameWidth) * layout.height + chromaAt;
+    uint8_t* red = blue + size_t(chromaWidth) * (layout.height / 2);
+    for (int y = 0; y < height; y += 2) {
+        // The picture's rows shown at frame rows y and y + 1.
+        const uint8_t* top =
+            rgba + size_t(layout.pictureHeight - 1 - y / scale) * layout.pictureWidth * 4;
+        const uint8_t* bottom =
+            rgba + size_t(layout.pictureHeight - 1 - (y + 1) / scale) * layout.pictureWidth * 4;
+        uint8_t* lumaTop = luma + size_t(y) * frameWidth;
+        uint8_t* lumaBottom = lumaTop + frameWidth;
+        uint8_t* blueRow = blue + size_t(y / 2) * chromaWidth;
+        uint8_t* redRow = red + size_t(y / 2) * chromaWidth;
+        int x = 0;
+#ifdef __SSE2__
+        if (scale == 1)
+            for (; x + 8 <= width; x += 8)
+                ConvertEightPixels(top + x * 4, bottom + x * 4, m, lumaTop + x, lumaBottom + x,
+                                   blueRow + x / 2, redRow + x / 2);
+#endif
+        for (; x < width; x += 2) {
+            const uint8_t* a = top + (x / scale) * 4;
+            const uint8_t* b = top + ((x + 1) / scale) * 4;
+            const uint8_t* c = bottom + (x / scale) * 4;
+            const uint8_t* d = bottom + ((x + 1) / scale) * 4;
+            auto lumaOf = [&m](const uint8_t* p) {
+                return uint8_t(((m.yr * p[0] + m.yg * p[1] + m.yb * p[2] + 128) >> 8) + 16);
+            };
+            lumaTop[x] = lumaOf(a), lumaTop[x + 1] = lumaOf(b);
+            lumaBottom[x] = lumaOf(c), lumaBottom[x + 1] = lumaOf(d);
             const int r = a[0] + b[0] + c[0] + d[0];
             const int g = a[1] + b[1] + c[1] + d[1];
             const int bl = a[2] + b[2] + c[2] + d[2];
-            const size_t at = size_t(y / 2) * (width / 2) + x / 2;
             // The offset of 128 << 10 keeps every sum positive before the shift.
-            blue[at] = uint8_t((-38 * r - 74 * g + 112 * bl + (128 << 10) + 512) >> 10);
-            red[at] = uint8_t((112 * r - 94 * g - 18 * bl + (128 << 10) + 512) >> 10);
+            blueRow[x / 2] = uint8_t((m.ur * r + m.ug * g + m.ub * bl + (128 << 10) + 512) >> 10);
+            redRow[x / 2] = uint8_t((m.vr * r + m.vg * g + m.vb * bl + (128 << 10) + 512) >> 10);
         }
+    }
 }
 
-// Converts a frame for the video at the scale asked for; called by
-// ConvertVideoFrame.
-static void ConvertToYuv(const uint8_t* rgba, int scale, uint8_t* yuv) {
-    switch (scale) {
+// Makes a black YUV 4:2:0 frame; called by OpenVideoFile and the
+// benchmark.
+std::vector<uint8_t> BlackVideoFrame(const FrameLayout& layout) {
+    const size_t lumaBytes = size_t(layout.width) * layout.height;
+    std::vector<uint8_t> yuv(lumaBytes * 3 / 2, 128);
+    std::memset(yuv.data(), 16, lumaBytes);
+    return yuv;
+}
+
+// Converts a picture into its part of a frame at the layout's scale, with
+// the matrix for the frame's lines; called by ConvertVideoFrame and the
+// benchmark.
+void ConvertToVideoFrame(const uint8_t* rgba, const FrameLayout& layout, uint8_t* yuv) {
+    const YuvMatrix& m = layout.height >= kHighDefinitionLines ? kBt709 : kBt601;
+    switch (layout.scale) {
     case 1:
-        return ConvertToYuvAtScale<1>(rgba, yuv);
+        return ConvertToYuv<1>(rgba, layout, m, yuv);
     case 2:
-        return ConvertToYuvAtScale<2>(rgba, yuv);
+        return ConvertToYuv<2>(rgba, layout, m, yuv);
     case 3:
-        return ConvertToYuvAtScale<3>(rgba, yuv);
+        return ConvertToYuv<3>(rgba, layout, m, yuv);
     default:
-        return ConvertToYuvAtScale<4>(rgba, yuv);
+        return ConvertToYuv<4>(rgba, layout, m, yuv);
     }
 }
 
 // Converts a new frame; called by the writer thread.
 void ConvertVideoFrame(const uint8_t* rgba) {
-    ConvertToYuv(rgba, s_scale, s_yuv.data());
+    ConvertToVideoFrame(rgba, s_layout, s_yuv.data());
 }
 
 // Pipes the frame to ffmpeg; called by the writer thread.

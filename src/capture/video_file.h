@@ -7,6 +7,7 @@
 #include <vector>
 
 struct CaptureOptions;
+struct FrameLayout;
 
 // Checks that ffmpeg is on PATH and that `out` is not a folder; prints the
 // reason and returns false otherwise. Called by CheckCaptureOutput.
@@ -19,8 +20,26 @@ bool CheckVideoFile(const std::string& out);
 bool OpenVideoFile(const CaptureOptions& options, const std::string& path, int64_t frameCount,
                    const std::vector<int16_t>* music);
 
-// Turns a new frame (640 x 480 RGBA, bottom row first) into the YUV planes
-// of the next video frame; called by the writer thread.
+// The arguments that make ffmpeg encode raw YUV 4:2:0 frames of `layout`
+// from `input` at `fps`, with the sound from `sound` (none when empty), into
+// the MP4 `output` as the capture does (without the program's name).
+// Called by the capture and the benchmark's encoder floor.
+std::vector<std::string> VideoEncoderArguments(const FrameLayout& layout, int fps,
+                                               const std::string& input, const std::string& sound,
+                                               const std::string& output);
+
+// A black frame of `layout` as YUV 4:2:0 planes (luma, blue, red): the bars
+// of every frame. Called by the video and the benchmark's encoder floor.
+std::vector<uint8_t> BlackVideoFrame(const FrameLayout& layout);
+
+// Turns the picture (the virtual screen's RGBA, bottom row first) into its
+// part of a YUV frame made by BlackVideoFrame, converted with the matrix the
+// video is tagged with: BT.709 from 720 lines on, BT.601 below. Called by the
+// video and the benchmark's encoder floor.
+void ConvertToVideoFrame(const uint8_t* rgba, const FrameLayout& layout, uint8_t* yuv);
+
+// Turns a new frame (the virtual screen's RGBA, bottom row first) into the
+// YUV planes of the next video frame; called by the writer thread.
 void ConvertVideoFrame(const uint8_t* rgba);
 
 // Hands the frame converted last to ffmpeg; false with the reason in

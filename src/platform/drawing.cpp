@@ -1,7 +1,9 @@
 // The desktop's drawing path: each step is the OpenGL 1.1 call it names,
 // immediate mode and fixed function, with GLU for the perspective and the
-// mipmaps.
+// mipmaps; each notes itself first in offline rendering's record.
 #include "platform/drawing.h"
+
+#include "platform/drawing_record.h"
 
 #include <SDL_opengl.h>
 #include <GL/glu.h>
@@ -19,6 +21,8 @@ bool PrepareDrawing() {
 // Enables or disables the GL capabilities behind a switch; called by the
 // renderer, the scenes and the timeline.
 void SetDrawSwitch(DrawSwitch which, bool on) {
+    if (NoteDrawingStep(DrawingStep::kSwitch, {double(which), double(on)}))
+        return;
     auto set = [on](GLenum capability) { on ? glEnable(capability) : glDisable(capability); };
     switch (which) {
     case DrawSwitch::kBlending:
@@ -42,11 +46,15 @@ void SetDrawSwitch(DrawSwitch which, bool on) {
 
 // Sets the current colour; called by the scenes.
 void SetDrawColour(float red, float green, float blue, float alpha) {
+    if (NoteDrawingStep(DrawingStep::kColour, {red, green, blue, alpha}))
+        return;
     glColor4f(red, green, blue, alpha);
 }
 
 // Draws quads in immediate mode; called by the scenes.
 void DrawQuads(const QuadVertex* corners, int count) {
+    if (NoteDrawingQuads(corners, count))
+        return;
     glBegin(GL_QUADS);
     for (int i = 0; i < count; ++i) {
         glTexCoord2f(corners[i].s, corners[i].t);
@@ -57,6 +65,8 @@ void DrawQuads(const QuadVertex* corners, int count) {
 
 // Loads GLU's perspective and an identity model-view; called by SetProjection.
 void LoadPerspective(double fovY, double aspect, double zNear, double zFar) {
+    if (NoteDrawingStep(DrawingStep::kPerspective, {fovY, aspect, zNear, zFar}))
+        return;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluPerspective(fovY, aspect, zNear, zFar);
@@ -66,6 +76,8 @@ void LoadPerspective(double fovY, double aspect, double zNear, double zFar) {
 
 // Pushes an orthographic screen projection; called by BeginScreenSpace.
 void PushScreenProjection(double width, double height) {
+    if (NoteDrawingStep(DrawingStep::kPushScreenProjection, {width, height}))
+        return;
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glLoadIdentity();
@@ -75,6 +87,8 @@ void PushScreenProjection(double width, double height) {
 
 // Pops the projection; called by EndScreenSpace.
 void PopProjection() {
+    if (NoteDrawingStep(DrawingStep::kPopProjection))
+        return;
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
@@ -82,36 +96,50 @@ void PopProjection() {
 
 // Pushes the model-view matrix; called by the scenes.
 void PushTransform() {
+    if (NoteDrawingStep(DrawingStep::kPushTransform))
+        return;
     glPushMatrix();
 }
 
 // Pops the model-view matrix; called by the scenes.
 void PopTransform() {
+    if (NoteDrawingStep(DrawingStep::kPopTransform))
+        return;
     glPopMatrix();
 }
 
 // Loads the identity; called by the scenes.
 void ResetTransform() {
+    if (NoteDrawingStep(DrawingStep::kResetTransform))
+        return;
     glLoadIdentity();
 }
 
 // Multiplies by a translation; called by the sprite and cube scenes.
 void Translate(float x, float y, float z) {
+    if (NoteDrawingStep(DrawingStep::kTranslate, {x, y, z}))
+        return;
     glTranslatef(x, y, z);
 }
 
 // Multiplies by a rotation; called by the sprite and cube scenes.
 void Rotate(float degrees, float x, float y, float z) {
+    if (NoteDrawingStep(DrawingStep::kRotate, {degrees, x, y, z}))
+        return;
     glRotatef(degrees, x, y, z);
 }
 
 // Multiplies by a uniform scale; called by the cube scene.
 void Scale(float factor) {
+    if (NoteDrawingStep(DrawingStep::kScale, {factor}))
+        return;
     glScalef(factor, factor, factor);
 }
 
 // Pushes every attribute and both matrices; called by WarmScenes.
 void SaveDrawingState() {
+    if (NoteDrawingStep(DrawingStep::kSaveState))
+        return;
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -121,6 +149,8 @@ void SaveDrawingState() {
 
 // Pops what SaveDrawingState pushed; called by WarmScenes.
 void RestoreDrawingState() {
+    if (NoteDrawingStep(DrawingStep::kRestoreState))
+        return;
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
@@ -141,4 +171,34 @@ uint32_t CreatePictureTexture(const uint8_t* pixels, int width, int height, int 
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     return texture;
+}
+
+// Reads the state the steps change with the GL's queries; called by offline
+// rendering.
+void ReadDrawingState(std::vector<double>* state) {
+    state->clear();
+    for (GLenum capability :
+         {GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_TEXTURE_2D, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T})
+        state->push_back(glIsEnabled(capability));
+    const struct {
+        GLenum name;
+        int count;
+    } values[] = {{GL_BLEND_SRC, 1},
+                  {GL_BLEND_DST, 1},
+                  {GL_COLOR_CLEAR_VALUE, 4},
+                  {GL_CURRENT_COLOR, 4},
+                  {GL_CURRENT_TEXTURE_COORDS, 4},
+                  {GL_TEXTURE_BINDING_2D, 1},
+                  {GL_VIEWPORT, 4},
+                  {GL_MATRIX_MODE, 1},
+                  {GL_MODELVIEW_STACK_DEPTH, 1},
+                  {GL_PROJECTION_STACK_DEPTH, 1},
+                  {GL_ATTRIB_STACK_DEPTH, 1},
+                  {GL_MODELVIEW_MATRIX, 16},
+                  {GL_PROJECTION_MATRIX, 16}};
+    for (const auto& value : values) {
+        GLdouble read[16] = {};
+        glGetDoublev(value.name, read);
+        state->insert(state->end(), read, read + value.count);
+    }
 }

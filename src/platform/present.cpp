@@ -1,8 +1,12 @@
-// The present, where the virtual screen lands in the window, and reading it
-// back: the same on every system.
+// The present, where the virtual screen lands in the window, and its
+// pixels: the same on every system.
 #include "platform/screen.h"
 
+#include "platform/drawing_record.h"
+
 #include <SDL_opengl.h>
+
+ScreenPixels g_screenPixels = {kScreenWidth, kScreenHeight, 1};
 
 static void (*s_presentHook)();
 static bool s_framePresented; // a scene presented since the last TakeFinishedFrame
@@ -26,6 +30,7 @@ ScreenRect FitVirtualScreen(int windowWidth, int windowHeight) {
 
 // Marks the frame finished and runs the hook; called at the end of every scene.
 void PresentScreen() {
+    NoteDrawingStep(DrawingStep::kPresent);
     s_framePresented = true;
     if (s_presentHook)
         s_presentHook();
@@ -49,9 +54,12 @@ void FinishScreenDrawing() {
     glFinish();
 }
 
-// Reads back the virtual screen; called by offline rendering, tests and
-// benchmarks.
-void ReadVirtualScreen(uint8_t* rgba) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+// The drawn pixels across; called by the renderer and the virtual screen.
+int DrawnScreenWidth() {
+    return g_screenPixels.width * g_screenPixels.samples;
+}
+
+// The drawn pixels down; called by the renderer and the virtual screen.
+int DrawnScreenHeight() {
+    return g_screenPixels.height * g_screenPixels.samples;
 }

@@ -59,7 +59,10 @@ void InitRenderer(int width, int height) {
 void SetProjection(int width, int height) {
     if (height == 0)
         height = 1;
-    SetViewport(width, height);
+    // The client size is in the virtual screen's units; the viewport covers
+    // the pixels drawn for them, however many the screen has.
+    SetViewport(int(int64_t(width) * DrawnScreenWidth() / kScreenWidth),
+                int(int64_t(height) * DrawnScreenHeight() / kScreenHeight));
     LoadPerspective(45.0, double(width) / double(height), 0.5, 150.0);
 }
 

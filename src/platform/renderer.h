@@ -17,8 +17,9 @@ void InitRenderer(int width, int height);
 // any of them fails. Called by InitRenderer.
 bool SetupPixelFormat(SDL_Window* window);
 
-// Sets the viewport and the 45-degree perspective for a client size; a
-// height of 0 counts as 1. Called by InitRenderer.
+// Sets the viewport and the 45-degree perspective for a client size in the
+// virtual screen's units (the viewport covers its pixels for them); a height
+// of 0 counts as 1. Called by InitRenderer.
 void SetProjection(int width, int height);
 
 // Releases the virtual screen and the GL context; called by ShutdownDemo.

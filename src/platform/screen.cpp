@@ -1,11 +1,12 @@
 // The desktop's virtual screen: a framebuffer object, copied to the window
-// by a blit.
+// by a blit, and averaged down by blits when each pixel is drawn as several.
 #include "platform/screen.h"
 
 #include "platform/window.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
+#include <algorithm>
 #include <cstdio>
 
 // Framebuffer-object entry points, fetched from the GL once the context exists.
@@ -24,6 +25,13 @@ static GLuint s_framebuffer;
 static GLuint s_colourBuffer;
 static GLuint s_depthBuffer;
 static int s_framesShown; // swaps made by ShowFrameInWindow
+
+// Where samples are averaged: step k holds the drawn pixels halved k + 1
+// times, the last step is g_screenPixels. None when each pixel is drawn once.
+constexpr int kMostHalvings = 2; // 4 x 4 samples
+static GLuint s_halfFramebuffers[kMostHalvings];
+static GLuint s_halfColourBuffers[kMostHalvings];
+static int s_halvings;
 
 // Tells which names the GL offers framebuffer objects under: the core names
 // ("") from GL 3.0 or with GL_ARB_framebuffer_object, the "EXT" names with
@@ -72,9 +80,38 @@ static bool LoadFramebufferFunctions() {
 // framebuffer is complete; called by CreateVirtualScreen.
 static bool AttachDepthBuffer(GLenum format) {
     s_bindRenderbuffer(GL_RENDERBUFFER, s_depthBuffer);
-    s_renderbufferStorage(GL_RENDERBUFFER, format, kScreenWidth, kScreenHeight);
+    s_renderbufferStorage(GL_RENDERBUFFER, format, DrawnScreenWidth(), DrawnScreenHeight());
     s_framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, s_depthBuffer);
     return s_checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+}
+
+// Makes an RGBA colour renderbuffer of width x height and attaches it to
+// the bound framebuffer; returns its name. Called by CreateVirtualScreen
+// and CreateHalvings.
+static GLuint AttachColourBuffer(int width, int height) {
+    GLuint colour = 0;
+    s_genRenderbuffers(1, &colour);
+    s_bindRenderbuffer(GL_RENDERBUFFER, colour);
+    s_renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    s_framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+    return colour;
+}
+
+// Makes the framebuffers the samples are averaged down through, one for
+// each halving; false when one is not complete. Called by
+// CreateVirtualScreen.
+static bool CreateHalvings() {
+    s_halvings = 0;
+    for (int samples = g_screenPixels.samples; samples > 1; samples /= 2) {
+        const int k = s_halvings++;
+        s_genFramebuffers(1, &s_halfFramebuffers[k]);
+        s_bindFramebuffer(GL_FRAMEBUFFER, s_halfFramebuffers[k]);
+        s_halfColourBuffers[k] = AttachColourBuffer(g_screenPixels.width * samples / 2,
+                                                    g_screenPixels.height * samples / 2);
+        if (s_checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+            return false;
+    }
+    return true;
 }
 
 // Creates and binds the virtual screen, or says why not through
@@ -87,13 +124,15 @@ bool CreateVirtualScreen() {
                      reinterpret_cast<const char*>(glGetString(GL_VERSION)));
         return false;
     }
+    if (!CreateHalvings()) {
+        DestroyVirtualScreen();
+        SDL_SetError("the GL makes no complete %d x %d framebuffer to average samples in",
+                     g_screenPixels.width, g_screenPixels.height);
+        return false;
+    }
     s_genFramebuffers(1, &s_framebuffer);
     s_bindFramebuffer(GL_FRAMEBUFFER, s_framebuffer);
-    s_genRenderbuffers(1, &s_colourBuffer);
-    s_bindRenderbuffer(GL_RENDERBUFFER, s_colourBuffer);
-    s_renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kScreenWidth, kScreenHeight);
-    s_framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                              s_colourBuffer);
+    s_colourBuffer = AttachColourBuffer(DrawnScreenWidth(), DrawnScreenHeight());
     s_genRenderbuffers(1, &s_depthBuffer);
     if (AttachDepthBuffer(GL_DEPTH_COMPONENT24) || AttachDepthBuffer(GL_DEPTH_COMPONENT16)) {
         // New renderbuffers hold whatever the driver left there: start black
@@ -102,20 +141,27 @@ bool CreateVirtualScreen() {
         return true;
     }
     DestroyVirtualScreen();
-    SDL_SetError("the GL makes no complete 640 x 480 framebuffer with a depth buffer");
+    SDL_SetError("the GL makes no complete %d x %d framebuffer with a depth buffer",
+                 DrawnScreenWidth(), DrawnScreenHeight());
     return false;
 }
 
 // Releases the virtual screen and draws to the window again; called by
 // ShutdownDemo.
 void DestroyVirtualScreen() {
-    if (!s_framebuffer)
+    if (!s_framebuffer && !s_halvings)
         return;
     s_bindFramebuffer(GL_FRAMEBUFFER, 0);
+    // Deleting name 0 does nothing, so a half-made screen goes the same way.
     s_deleteRenderbuffers(1, &s_depthBuffer);
     s_deleteRenderbuffers(1, &s_colourBuffer);
     s_deleteFramebuffers(1, &s_framebuffer);
+    s_deleteRenderbuffers(s_halvings, s_halfColourBuffers);
+    s_deleteFramebuffers(s_halvings, s_halfFramebuffers);
     s_framebuffer = s_colourBuffer = s_depthBuffer = 0;
+    for (int k = 0; k < kMostHalvings; ++k)
+        s_halfFramebuffers[k] = s_halfColourBuffers[k] = 0;
+    s_halvings = 0;
 }
 
 // Clears one of the black bars beside the virtual screen in the window, if
@@ -151,8 +197,8 @@ void CopyFrameToWindow() {
     glDisable(GL_SCISSOR_TEST);
     // At a whole scale each virtual pixel becomes a block of identical
     // window pixels: sharper than blending, and cheaper.
-    s_blitFramebuffer(0, 0, kScreenWidth, kScreenHeight, rect.x, rect.y, rect.x + rect.width,
-                      rect.y + rect.height, GL_COLOR_BUFFER_BIT,
+    s_blitFramebuffer(0, 0, DrawnScreenWidth(), DrawnScreenHeight(), rect.x, rect.y,
+                      rect.x + rect.width, rect.y + rect.height, GL_COLOR_BUFFER_BIT,
                       rect.wholeScale ? GL_NEAREST : GL_LINEAR);
     glPopAttrib();
     s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, s_framebuffer);
@@ -170,4 +216,41 @@ void ShowFrameInWindow() {
 // Counts the frames shown; called by tests and benchmarks.
 int FramesShown() {
     return s_framesShown;
+}
+
+// Reads back the virtual screen, averaging its samples first: each linear
+// blit to exactly half the size samples every pixel of the smaller one
+// midway between four drawn pixels, so it is their mean. Called by offline
+// rendering, tests and benchmarks.
+void ReadVirtualScreen(uint8_t* rgba) {
+    GLuint from = s_framebuffer;
+    int width = DrawnScreenWidth(), height = DrawnScreenHeight();
+    for (int k = 0; k < s_halvings; ++k, width /= 2, height /= 2) {
+        s_bindFramebuffer(GL_READ_FRAMEBUFFER, from);
+        s_bindFramebuffer(GL_DRAW_FRAMEBUFFER, s_halfFramebuffers[k]);
+        s_blitFramebuffer(0, 0, width, height, 0, 0, width / 2, height / 2, GL_COLOR_BUFFER_BIT,
+                          GL_LINEAR);
+        from = s_halfFramebuffers[k];
+    }
+    if (s_halvings)
+        s_bindFramebuffer(GL_READ_FRAMEBUFFER, from);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, g_screenPixels.width, g_screenPixels.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                 rgba);
+    if (s_halvings)
+        s_bindFramebuffer(GL_FRAMEBUFFER, s_framebuffer);
+}
+
+// Asks a context of its own on `window` for the GL's largest renderbuffer
+// and viewport; called by the capture before start-up.
+int LargestScreenSide(SDL_Window* window) {
+    SDL_GLContext context = SDL_GL_CreateContext(window);
+    if (!context)
+        return 0;
+    GLint renderbuffer = 0, viewport[2] = {};
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    SDL_GL_MakeCurrent(window, nullptr);
+    SDL_GL_DeleteContext(context);
+    return std::min({int(renderbuffer), int(viewport[0]), int(viewport[1])});
 }

@@ -4,8 +4,32 @@
 
 #include <cstdint>
 
+struct SDL_Window;
+
+// The virtual screen's size in its own units, which the scenes draw in.
 constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 480;
+
+// The virtual screen's pixels for its 640 x 480 units: 640 x 480 in the live
+// demo; a capture at a video's size gives it as many as the picture's area
+// has (1440 x 1080 in a 1920 x 1080 frame), each drawn as samples x samples
+// pixels and averaged down when read back.
+struct ScreenPixels {
+    int width, height; // what a read-back holds
+    int samples;       // drawn pixels per read-back pixel, across and down: 1, 2 or 4
+};
+extern ScreenPixels g_screenPixels; // set by the capture before CreateVirtualScreen
+
+// The drawn pixels across and down: the read-back's times the samples.
+// Called by the renderer for the viewport and by the virtual screen.
+int DrawnScreenWidth();
+int DrawnScreenHeight();
+
+// The widest and tallest virtual screen the GL behind `window` can draw, in
+// pixels (the smaller of its largest renderbuffer and viewport); 0 when no
+// GL context can be made there. Makes a context of its own for the question
+// and leaves none current. Called by the capture before start-up.
+int LargestScreenSide(SDL_Window* window);
 
 // Where the virtual screen lands inside the window, in window pixels with
 // the origin at the bottom left, and how it is scaled there.
@@ -20,9 +44,9 @@ struct ScreenRect {
 // Called by CopyFrameToWindow.
 ScreenRect FitVirtualScreen(int windowWidth, int windowHeight);
 
-// Creates the virtual screen (RGBA colour, depth of at least 16 bits) and
-// binds it for drawing and reading; false when the GL cannot provide it.
-// Called by SetupPixelFormat.
+// Creates the virtual screen (RGBA colour, depth of at least 16 bits) of
+// g_screenPixels and binds it for drawing and reading; false when the GL
+// cannot provide it. Called by SetupPixelFormat.
 bool CreateVirtualScreen();
 
 // Releases the virtual screen; called by ShutdownDemo.
@@ -66,6 +90,8 @@ void SetPresentHook(void (*hook)());
 // screen; called by offline rendering before it reads a frame back.
 void FinishScreenDrawing();
 
-// Reads the virtual screen as RGBA, bottom row first, into 640 x 480 x 4
-// bytes; called by offline rendering, tests and benchmarks.
+// Reads the virtual screen as RGBA, bottom row first, into g_screenPixels'
+// width x height x 4 bytes (640 x 480 x 4 in the live demo), each pixel the
+// mean of its samples; the virtual screen stays bound. Called by offline
+// rendering, tests and benchmarks.
 void ReadVirtualScreen(uint8_t* rgba);

@@ -161,3 +161,10 @@ void ShowFrameAgainIfResized() {
 int FramesShown() {
     return s_framesShown;
 }
+
+// Reads back the virtual screen; the web draws each pixel once. Called by
+// tests.
+void ReadVirtualScreen(uint8_t* rgba) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, kScreenWidth, kScreenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+}
