@@ -2,6 +2,7 @@
 // callback that mixes the playing streams. The only file here that uses SDL.
 #include "audio/audio.h"
 #include "audio/playback.h"
+#include "platform/loop.h"
 
 #include <SDL.h>
 
@@ -10,9 +11,12 @@ int g_deviceBufferFrames = kDeviceFrames;
 std::atomic<int64_t> g_callbackNanos;
 std::atomic<int64_t> g_callbackRuns;
 
-// Fills the device buffer SDL asks for and counts the time it took; called
-// by SDL's audio thread.
+// Fills the device buffer SDL asks for and counts the time it took; in a
+// hidden page, where the audio is what still comes often, a turn of the
+// loop runs first. Called by SDL's audio thread (the page's one thread in
+// the browser).
 static void FillDeviceBuffer(void*, Uint8* bytes, int length) {
+    TurnLoopWhileHidden();
     const int64_t start = ReadClockNanos();
     const int frames = length / int(kChannels * sizeof(int16_t));
     MixPlayingStreams(reinterpret_cast<int16_t*>(bytes), frames, start);

@@ -11,3 +11,9 @@ enum class LoopTurn { kDrew, kIdle, kQuit };
 // frame, this returns only to the browser, never to the caller, and a quit
 // ends the program there with its status. Called by RunDemo.
 int RunMainLoop(LoopTurn (*turn)(int* exitStatus));
+
+// Runs a turn of the loop now if the browser has stopped its animation
+// frames because the page is hidden, so that the demo's clock is still read
+// as often as the audio is pulled; does nothing on the desktop, whose loop
+// never stops. Called by the audio callback.
+void TurnLoopWhileHidden();

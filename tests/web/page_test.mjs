@@ -2,8 +2,9 @@
 // from the site that browser.mjs names (MOVRA_WEB_SITE, or build-web/site):
 //   node tests/web/page_test.mjs chromium   the whole script after the
 //       click, with Chromium's background throttling on: nothing before
-//       it, the recorded frames at their times in a 4:3 letterbox, the
-//       page hidden behind another tab from 12 to 34 s and the script's
+//       it, the start clicked behind another tab and the demo turning on
+//       while hidden to 8 s, the recorded frames at their times in a 4:3
+//       letterbox, the page hidden again from 12 to 34 s and the script's
 //       frame when it is shown again, the last picture staying (and shown
 //       again when the page is resized), full screen on a double-click and
 //       on the button, the music as played against the file from its
@@ -217,18 +218,42 @@ async function chromiumScript(server) {
   const engine = await launchEngine("chromium", width, height);
   const { page, browser, evaluate } = engine;
   try {
-    const clickedAt = await startPage(engine, server, "Click to start", () => page.click("#start"));
+    // Another tab in front: the page's timers then come once a second and
+    // its animation frames stop. Resolves to what shows the page again.
+    const hide = async () => {
+      const other = await browser.newPage();
+      await other.bringToFront();
+      check(await evaluate("document.hidden"), "Chromium: the page is hidden behind another tab");
+      return async () => {
+        await page.bringToFront();
+        await other.close();
+      };
+    };
+    // Started behind another tab, as by a viewer who clicks and turns away
+    // at once: hidden before the demo's loop has begun, to 8 s. The demo's
+    // clock is read as often as the audio is pulled, so what it starts
+    // comes on time (the music at 1 s, checked below).
+    let show;
+    const clickedAt = await startPage(engine, server, "Click to start", async () => {
+      const start = await evaluate(`(() => { const r = document.getElementById("start").getBoundingClientRect();
+        return { x: r.x + r.width / 2, y: r.y + r.height / 2 }; })()`);
+      show = await hide();
+      await page.mouse.click(start.x, start.y);
+    });
+    await sleep(clickedAt + 2000 - Date.now());
+    const [turnsAt2, seconds2] = await evaluate("[movraWatch.shownCount, performance.now() / 1000]");
+    await sleep(clickedAt + 8000 - Date.now());
+    const [turnsAt8, seconds8] = await evaluate("[movraWatch.shownCount, performance.now() / 1000]");
+    const turnRate = (turnsAt8 - turnsAt2) / (seconds8 - seconds2);
+    check(turnRate >= 10, `Chromium: hidden from the start, the demo still turns ${turnRate.toFixed(1)} times a second`);
+    await show();
     await expectShot(engine, clickedAt, shots[0]);
-    // Another tab in front from 12 to 34 s: the page's timers then come
-    // once a second and its animation frames stop.
+    // Hidden again from 12 to 34 s, with the music playing.
     await sleep(clickedAt + 12000 - Date.now());
-    const other = await browser.newPage();
-    await other.bringToFront();
-    check(await evaluate("document.hidden"), "Chromium: the page is hidden behind another tab");
+    show = await hide();
     await sleep(clickedAt + 34000 - Date.now());
     const shownBefore = await evaluate("movraWatch.shownCount");
-    await page.bringToFront();
-    await other.close();
+    await show();
     await waitUntil(engine, `movraWatch.shownCount > ${shownBefore}`, 10);
     const back = await shoot(engine, "shown-again");
     check(back.barsBlack, "Chromium: black bars beside the picture when shown again");
