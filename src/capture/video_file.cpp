@@ -46,6 +46,12 @@ constexpr YuvMatrix kBt709 = {47, 157, 16, -26, -86, 112, 112, -102, -10, "bt709
 // BT.709, as players assume from 720 lines on; BT.601 below.
 constexpr int kHighDefinitionLines = 720;
 
+// The matrix a frame of `layout` is converted with and tagged as; called by
+// VideoEncoderArguments and ConvertToVideoFrame, which must agree.
+static const YuvMatrix& FrameMatrix(const FrameLayout& layout) {
+    return layout.height >= kHighDefinitionLines ? kBt709 : kBt601;
+}
+
 // The quality the encoder keeps (x264's constant rate factor; lower is
 // better and larger) for frames of at least so many lines. Measured on the
 // whole demo at 60 fps: see the README.
@@ -152,7 +158,7 @@ bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples, 
 std::vector<std::string> VideoEncoderArguments(const FrameLayout& layout, int fps,
                                                const std::string& input, const std::string& sound,
                                                const std::string& output) {
-    const YuvMatrix& matrix = layout.height >= kHighDefinitionLines ? kBt709 : kBt601;
+    const YuvMatrix& matrix = FrameMatrix(layout);
     int crf = 0;
     for (const SizeQuality& quality : kQualities)
         if (!crf && layout.height >= quality.lines)
@@ -393,7 +399,7 @@ std::vector<uint8_t> BlackVideoFrame(const FrameLayout& layout) {
 // the matrix for the frame's lines; called by ConvertVideoFrame and the
 // benchmark.
 void ConvertToVideoFrame(const uint8_t* rgba, const FrameLayout& layout, uint8_t* yuv) {
-    const YuvMatrix& m = layout.height >= kHighDefinitionLines ? kBt709 : kBt601;
+    const YuvMatrix& m = FrameMatrix(layout);
     switch (layout.scale) {
     case 1:
         return ConvertToYuv<1>(rgba, layout, m, yuv);
